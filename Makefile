@@ -1,0 +1,43 @@
+# Thin driver over the CMake presets. `make test` installs what is missing (as root), builds the
+# host, Win32 and Win32-test builds and runs every test: host, Wine and the fuzzers.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+
+.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build clean
+
+all: host win32
+
+deps:
+	@bash scripts/install-deps.sh
+
+host: deps
+	cmake --preset host
+	cmake --build --preset host -j $(JOBS)
+
+win32: deps
+	cmake --preset win32
+	cmake --build --preset win32 -j $(JOBS)
+
+win32-tests: deps
+	cmake --preset win32-tests
+	cmake --build --preset win32-tests -j $(JOBS)
+
+test-host: host
+	ctest --preset host -j $(JOBS)
+
+test-win32: win32 win32-tests
+	ctest --preset win32
+	ctest --preset win32-tests
+
+fuzz-build: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	@bash scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+test: test-host test-win32 fuzz
+
+clean:
+	rm -rf build

@@ -1,0 +1,21 @@
+# Host build: the GoogleTest suite over the simulated machine, and the host tools.
+enable_testing()
+find_package(GTest REQUIRED)
+
+file(GLOB_RECURSE UNINST_TEST_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp
+  ${CMAKE_SOURCE_DIR}/tests/portable/*.cpp
+  ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
+add_executable(uninst_tests ${UNINST_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineSim.cpp)
+target_compile_options(uninst_tests PRIVATE ${UNINST_WARNINGS})
+target_compile_definitions(uninst_tests PRIVATE UNINST_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
+target_link_libraries(uninst_tests PRIVATE uninst_core platform_sim GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(uninst_tests DISCOVERY_TIMEOUT 60)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tools ${CMAKE_BINARY_DIR}/tools)
+endif()
+if(UNINST_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fuzz ${CMAKE_BINARY_DIR}/fuzz)
+endif()

@@ -1,0 +1,148 @@
+// Control of the simulated Windows 98/ME machine behind the platform calls of host builds:
+// what tests and the host tool use to set a machine up, run the uninstaller on it and read back
+// what it did. The machine is one record; Reset() returns it to a fresh, empty state.
+#ifndef UNINST_PLATFORM_SIM_SIM_H
+#define UNINST_PLATFORM_SIM_SIM_H
+
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace sim {
+
+/// Every kind of platform call, for counting and for fault injection.
+enum class Call {
+  Any,  // every call that counts
+  RegOpenKeyEx,
+  RegEnumKeyEx,
+  RegEnumValue,
+  RegQueryValueEx,
+  RegDeleteKey,
+  RegDeleteValue,
+  GetSystemDirectory,
+  GetWindowsDirectory,
+  DeleteFile,
+  MoveFileEx,
+  FindFirstFile,
+  FindNextFile,
+  CreateFile,
+  GetFileSize,
+  ReadFile,
+  SetFilePointer,
+  SetEndOfFile,
+  CreateFileMapping,
+  MapViewOfFile,
+  GlobalAlloc,
+  GlobalLock,
+  GetModuleHandle,
+  LoadString,
+  MessageBox,
+  GetVersionEx,
+  ExitWindowsEx,
+  WsPrintf,
+};
+
+/// A fresh machine: empty registry (HKEY_LOCAL_MACHINE and HKEY_DYN_DATA roots present), a new
+/// empty temporary C: drive holding C:\WINDOWS and C:\WINDOWS\SYSTEM, minor version 10,
+/// MoveFileExA unsupported, no scripted answers, empty trace, no faults, no open handles,
+/// call counters at 0. Removes the previous machine's temporary drive.
+void Reset();
+
+// ---- Registry -------------------------------------------------------------------------------
+
+/// Loads a REGEDIT4 image into the registry (merging, as regedit does). A malformed image is
+/// refused whole: returns false, leaves the registry as it was and sets *pError to
+/// "line N: reason".
+bool ImportRegistry(const std::string &image, std::string *pError);
+/// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
+/// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
+std::string ExportRegistry();
+/// Creates a key and its missing parents under a root.
+void CreateKey(os::HKEY hRoot, const std::string &path);
+/// Sets a text value (REG_SZ), creating the key when needed.
+void SetStringValue(os::HKEY hRoot, const std::string &path, const std::string &name, const std::string &data);
+/// Sets a value of any type with raw data bytes, creating the key when needed.
+void SetValue(os::HKEY hRoot, const std::string &path, const std::string &name, os::DWORD dwType,
+              const std::string &data);
+/// Whether a key exists.
+bool KeyExists(os::HKEY hRoot, const std::string &path);
+/// Whether a value exists; *pData (when given) receives its raw data.
+bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, std::string *pData);
+
+// ---- C: drive -------------------------------------------------------------------------------
+
+/// The host folder behind C:\.
+std::string DriveRoot();
+/// The host path that a Windows path (C:\...) resolves to, case-insensitively; for a path that
+/// does not exist yet, its existing parts resolved and the rest as given.
+std::string HostPath(const std::string &winPath);
+/// Writes a file (creating its folders) with the given bytes.
+void WriteFile(const std::string &winPath, const std::string &bytes);
+/// Whether a file exists; *pBytes (when given) receives its content.
+bool ReadFile(const std::string &winPath, std::string *pBytes);
+/// Marks a file as in use: DeleteFileA then fails with 5, as Windows 98 answers for an open
+/// driver or DLL.
+void SetFileInUse(const std::string &winPath, bool fInUse);
+/// Marks a file read-only (DeleteFileA fails with 5).
+void SetReadOnly(const std::string &winPath, bool fReadOnly);
+/// Every file of the drive, as Windows paths (C:\...), sorted.
+std::vector<std::string> ListFiles();
+/// Makes MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT succeed and record the request instead of
+/// failing with 120 as on Windows 98/ME.
+void SetMoveFileExSupported(bool fSupported);
+/// The requests MoveFileExA accepted, "existing=>new" ("existing=>" for a deletion).
+std::vector<std::string> MoveFileExRequests();
+
+// ---- Dialogs, version, restart ----------------------------------------------------------------
+
+/// Appends a scripted answer (IDYES, IDNO, IDOK, or 0 for a failed box) for the next box.
+void QueueAnswer(int iAnswer);
+struct MessageBoxRecord {
+  std::string text;
+  std::string caption;
+  os::UINT uStyle;
+};
+/// Every box shown, in order.
+std::vector<MessageBoxRecord> MessageBoxes();
+/// Sets dwMinorVersion of GetVersionExA (10 Windows 98, 90 Windows ME, or any other value).
+void SetMinorVersion(os::DWORD dwMinor);
+struct RestartRecord {
+  os::UINT uFlags;
+  os::DWORD dwReserved;
+};
+/// Every ExitWindowsEx request, in order.
+std::vector<RestartRecord> Restarts();
+
+// ---- Trace ----------------------------------------------------------------------------------
+
+/// Every OutputDebugStringA text, byte for byte, in order.
+const std::vector<std::string> &Trace();
+void ClearTrace();
+
+// ---- Faults, counters, problems ---------------------------------------------------------------
+
+struct Fault {
+  Call kind = Call::Any;     // which calls count towards n
+  int n = 1;                 // the n-th counted call (from 1) fails
+  os::DWORD code = 5;        // the Win32 code it fails with
+  bool fPersistent = false;  // also every counted call after the n-th
+  std::string path;          // when not empty, only calls on this key or file count: a key as
+                             // its full path with the root's name ("HKEY_LOCAL_MACHINE\Software\VRAX"),
+                             // a file as its Windows path ("C:\WINDOWS\WININIT.INI"); case-insensitive
+};
+/// Plans a fault. Close and release calls (RegCloseKey, CloseHandle, FindClose,
+/// UnmapViewOfFile, GlobalUnlock, GlobalFree), GetLastError and OutputDebugStringA never fail
+/// and are not counted.
+void AddFault(const Fault &fault);
+/// How many counted calls of a kind were made since Reset().
+int CallCount(Call kind);
+/// Descriptions of every handle still open (key, file, search, mapping, view, memory block).
+std::vector<std::string> OpenHandles();
+/// Misuses the simulation saw: a box with no scripted answer, a closed or unknown handle
+/// passed to a call, and the like. A test fails when this is not empty.
+std::vector<std::string> Problems();
+
+}  // namespace sim
+
+#endif
