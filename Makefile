@@ -4,7 +4,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build clean
+.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build demo clean
 
 all: host win32
 
@@ -38,6 +38,10 @@ fuzz: fuzz-build
 	@bash scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 test: test-host test-win32 fuzz
+
+# The uninstaller on the bundled sample machine, answering Yes, No, No.
+demo: host
+	build/host/tools/uninst-sim --answers yes,no,no samples/typical
 
 clean:
 	rm -rf build
