@@ -60,7 +60,8 @@ bool ParseOptions(int argc, char **argv, Options *pOptions) {
     std::string arg = argv[i];
     bool hasValue = i + 1 < argc;
     if (arg == "--answers" && hasValue) {
-      if (!ParseAnswers(argv[++i], &pOptions->answers)) return false;
+      if (!ParseAnswers(argv[++i], &pOptions->answers))
+        return false;
     } else if (arg == "--minor" && hasValue) {
       pOptions->minor = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--movefileex") {
@@ -78,7 +79,8 @@ bool ParseOptions(int argc, char **argv, Options *pOptions) {
 
 bool ReadHostFile(const fs::path &path, std::string *pText) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in)
+    return false;
   std::ostringstream text;
   text << in.rdbuf();
   *pText = text.str();
@@ -109,8 +111,10 @@ std::set<std::string> KeysOf(const std::string &image) {
   std::stringstream stream(image);
   std::string line;
   while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > 2 && line.front() == '[' && line.back() == ']') keys.insert(line.substr(1, line.size() - 2));
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (line.size() > 2 && line.front() == '[' && line.back() == ']')
+      keys.insert(line.substr(1, line.size() - 2));
   }
   return keys;
 }
@@ -134,7 +138,8 @@ std::string Utf8FromCp1252(const std::string &text) {
 void PrintGone(const char *title, const std::set<std::string> &before, const std::set<std::string> &after) {
   std::printf("%s\n", title);
   for (const std::string &item : before) {
-    if (after.count(item) == 0) std::printf("  %s\n", item.c_str());
+    if (after.count(item) == 0)
+      std::printf("  %s\n", item.c_str());
   }
 }
 
@@ -145,17 +150,21 @@ void PrintRun(int iExitCode, const std::string &registryBefore, const std::vecto
                 box.uStyle);
   }
   std::printf("== trace\n");
-  for (const std::string &line : sim::Trace()) std::fputs(line.c_str(), stdout);
+  for (const std::string &line : sim::Trace())
+    std::fputs(line.c_str(), stdout);
   std::printf("== exit code %d\n", iExitCode);
   PrintGone("== registry keys removed", KeysOf(registryBefore), KeysOf(sim::ExportRegistry()));
   std::vector<std::string> filesAfter = sim::ListFiles();
   PrintGone("== files removed", std::set<std::string>(filesBefore.begin(), filesBefore.end()),
             std::set<std::string>(filesAfter.begin(), filesAfter.end()));
   std::printf("== restart requests: %zu\n", sim::Restarts().size());
-  for (const std::string &request : sim::MoveFileExRequests()) std::printf("== MoveFileEx %s\n", request.c_str());
+  for (const std::string &request : sim::MoveFileExRequests())
+    std::printf("== MoveFileEx %s\n", request.c_str());
   std::string winInit;
-  if (sim::ReadFile("C:\\WINDOWS\\WININIT.INI", &winInit)) std::printf("== WinInit.ini\n%s", winInit.c_str());
-  for (const std::string &problem : sim::Problems()) std::printf("!! %s\n", problem.c_str());
+  if (sim::ReadFile("C:\\WINDOWS\\WININIT.INI", &winInit))
+    std::printf("== WinInit.ini\n%s", winInit.c_str());
+  for (const std::string &problem : sim::Problems())
+    std::printf("!! %s\n", problem.c_str());
 }
 
 void SaveRun(const std::string &out) {
@@ -169,19 +178,23 @@ void SaveRun(const std::string &out) {
 
 int main(int argc, char **argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) return Usage();
+  if (!ParseOptions(argc, argv, &options))
+    return Usage();
   sim::Reset();
   InitUninstallState();
-  if (!LoadMachine(options)) return 2;
+  if (!LoadMachine(options))
+    return 2;
   sim::SetMinorVersion(options.minor);
   sim::SetMoveFileExSupported(options.moveFileEx);
-  for (int iAnswer : options.answers) sim::QueueAnswer(iAnswer);
+  for (int iAnswer : options.answers)
+    sim::QueueAnswer(iAnswer);
 
   std::string registryBefore = sim::ExportRegistry();
   std::vector<std::string> filesBefore = sim::ListFiles();
   int iExitCode = WinMain(nullptr, nullptr, nullptr, 0);
   PrintRun(iExitCode, registryBefore, filesBefore);
-  if (!options.out.empty()) SaveRun(options.out);
+  if (!options.out.empty())
+    SaveRun(options.out);
   sim::Reset();
   return iExitCode;
 }

@@ -28,11 +28,11 @@ const char WINDOWS_DIRECTORY[] = "C:\\WINDOWS";
 const char SYSTEM_DIRECTORY[] = "C:\\WINDOWS\\SYSTEM";
 
 struct Resolved {
-  bool fValid;            // a C:\ path
-  bool fParentExists;     // every folder on the way exists
-  bool fExists;           // the last part exists
-  std::string hostPath;   // existing parts resolved, the rest as given
-  std::string lastName;   // the last part as given
+  bool fValid;           // a C:\ path
+  bool fParentExists;    // every folder on the way exists
+  bool fExists;          // the last part exists
+  std::string hostPath;  // existing parts resolved, the rest as given
+  std::string lastName;  // the last part as given
 };
 
 std::vector<std::string> Parts(const std::string &winPath) {
@@ -40,7 +40,8 @@ std::vector<std::string> Parts(const std::string &winPath) {
   std::string part;
   for (size_t i = 3; i <= winPath.size(); ++i) {
     if (i == winPath.size() || winPath[i] == '\\') {
-      if (!part.empty()) parts.push_back(part);
+      if (!part.empty())
+        parts.push_back(part);
       part.clear();
     } else {
       part += winPath[i];
@@ -51,7 +52,8 @@ std::vector<std::string> Parts(const std::string &winPath) {
 
 std::string FindEntry(const std::string &folder, const std::string &name) {
   DIR *pDir = opendir(folder.c_str());
-  if (pDir == nullptr) return "";
+  if (pDir == nullptr)
+    return "";
   std::string found;
   while (dirent *pEntry = readdir(pDir)) {
     if (SameName(pEntry->d_name, name)) {
@@ -75,7 +77,8 @@ Resolved Resolve(const std::string &winPath) {
   for (size_t i = 0; i < parts.size(); ++i) {
     std::string entry = r.fExists ? FindEntry(r.hostPath, parts[i]) : "";
     if (entry.empty()) {
-      if (i + 1 < parts.size()) r.fParentExists = false;
+      if (i + 1 < parts.size())
+        r.fParentExists = false;
       r.fExists = false;
       entry = parts[i];
     }
@@ -91,21 +94,27 @@ bool IsDirectory(const std::string &hostPath) {
 }
 
 bool WildcardMatch(const char *pucPattern, const char *pucName) {
-  if (*pucPattern == '\0') return *pucName == '\0';
+  if (*pucPattern == '\0')
+    return *pucName == '\0';
   if (*pucPattern == '*') {
     for (const char *p = pucName;; ++p) {
-      if (WildcardMatch(pucPattern + 1, p)) return true;
-      if (*p == '\0') return false;
+      if (WildcardMatch(pucPattern + 1, p))
+        return true;
+      if (*p == '\0')
+        return false;
     }
   }
-  if (*pucName == '\0') return false;
-  if (*pucPattern != '?' && Fold(std::string(1, *pucPattern)) != Fold(std::string(1, *pucName))) return false;
+  if (*pucName == '\0')
+    return false;
+  if (*pucPattern != '?' && Fold(std::string(1, *pucPattern)) != Fold(std::string(1, *pucName)))
+    return false;
   return WildcardMatch(pucPattern + 1, pucName + 1);
 }
 
 bool OpenOn(const std::string &hostPath) {
   for (auto &entry : M().files) {
-    if (entry.second.hostPath == hostPath) return true;
+    if (entry.second.hostPath == hostPath)
+      return true;
   }
   return false;
 }
@@ -128,14 +137,18 @@ OpenFile *FileOf(os::HANDLE hFile, const char *pucCall) {
 bool SharingConflict(const std::string &hostPath, os::DWORD dwAccess, os::DWORD dwShare) {
   auto needs = [](os::DWORD dwAccessBits) {
     os::DWORD dwNeed = 0;
-    if (dwAccessBits & os::GENERIC_READ) dwNeed |= 1;
-    if (dwAccessBits & os::GENERIC_WRITE) dwNeed |= 2;
+    if (dwAccessBits & os::GENERIC_READ)
+      dwNeed |= 1;
+    if (dwAccessBits & os::GENERIC_WRITE)
+      dwNeed |= 2;
     return dwNeed;
   };
   for (auto &entry : M().files) {
     const OpenFile &other = entry.second;
-    if (other.hostPath != hostPath) continue;
-    if ((needs(dwAccess) & ~other.dwShare) != 0 || (needs(other.dwAccess) & ~dwShare) != 0) return true;
+    if (other.hostPath != hostPath)
+      continue;
+    if ((needs(dwAccess) & ~other.dwShare) != 0 || (needs(other.dwAccess) & ~dwShare) != 0)
+      return true;
   }
   return false;
 }
@@ -144,9 +157,12 @@ bool SharingConflict(const std::string &hostPath, os::DWORD dwAccess, os::DWORD 
 
 void CloseAllFiles() {
   Machine &m = M();
-  for (auto &view : m.views) munmap(const_cast<void *>(view.first), view.second);
-  for (auto &file : m.files) close(file.second.fd);
-  for (auto &mapping : m.mappings) close(mapping.second.fd);
+  for (auto &view : m.views)
+    munmap(const_cast<void *>(view.first), view.second);
+  for (auto &file : m.files)
+    close(file.second.fd);
+  for (auto &mapping : m.mappings)
+    close(mapping.second.fd);
   m.views.clear();
   m.files.clear();
   m.mappings.clear();
@@ -187,7 +203,8 @@ void WriteFile(const std::string &winPath, const std::string &bytes) {
 
 bool ReadFile(const std::string &winPath, std::string *pBytes) {
   Resolved r = Resolve(winPath);
-  if (!r.fExists || IsDirectory(r.hostPath)) return false;
+  if (!r.fExists || IsDirectory(r.hostPath))
+    return false;
   if (pBytes) {
     std::ifstream in(r.hostPath, std::ios::binary);
     std::ostringstream text;
@@ -218,9 +235,11 @@ void SetReadOnly(const std::string &winPath, bool fReadOnly) {
 std::vector<std::string> ListFiles() {
   std::vector<std::string> files;
   std::string root = M().driveRoot;
-  if (root.empty() || !fs::exists(root)) return files;
+  if (root.empty() || !fs::exists(root))
+    return files;
   for (const auto &entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
+    if (!entry.is_regular_file())
+      continue;
     std::string relative = entry.path().string().substr(root.size());
     std::replace(relative.begin(), relative.end(), '/', '\\');
     files.push_back("C:" + relative);
@@ -253,7 +272,8 @@ UINT CopyDirectory(const char *pucDirectory, Call kind, char *lpBuffer, UINT uSi
     return 0;
   }
   UINT uLength = static_cast<UINT>(std::strlen(pucDirectory));
-  if (lpBuffer == nullptr || uSize < uLength + 1) return uLength + 1;
+  if (lpBuffer == nullptr || uSize < uLength + 1)
+    return uLength + 1;
   std::memcpy(lpBuffer, pucDirectory, uLength + 1);
   return uLength;
 }
@@ -275,24 +295,32 @@ UINT GetWindowsDirectoryA(char *lpBuffer, UINT uSize) {
 BOOL DeleteFileA(const char *lpFileName) {
   std::string winPath = lpFileName ? lpFileName : "";
   DWORD dwCode = 0;
-  if (Fails(Call::DeleteFile, winPath, &dwCode)) return Fail(dwCode);
+  if (Fails(Call::DeleteFile, winPath, &dwCode))
+    return Fail(dwCode);
   sim::Resolved r = sim::Resolve(winPath);
-  if (!r.fValid || !r.fParentExists) return Fail(ERROR_PATH_NOT_FOUND);
-  if (!r.fExists) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!r.fValid || !r.fParentExists)
+    return Fail(ERROR_PATH_NOT_FOUND);
+  if (!r.fExists)
+    return Fail(ERROR_FILE_NOT_FOUND);
   if (sim::IsDirectory(r.hostPath) || M().inUse.count(r.hostPath) || M().readOnly.count(r.hostPath)) {
     return Fail(ERROR_ACCESS_DENIED);
   }
-  if (sim::OpenOn(r.hostPath)) return Fail(ERROR_SHARING_VIOLATION);
-  if (unlink(r.hostPath.c_str()) != 0) return Fail(ERROR_ACCESS_DENIED);
+  if (sim::OpenOn(r.hostPath))
+    return Fail(ERROR_SHARING_VIOLATION);
+  if (unlink(r.hostPath.c_str()) != 0)
+    return Fail(ERROR_ACCESS_DENIED);
   return 1;
 }
 
 BOOL MoveFileExA(const char *lpExistingFileName, const char *lpNewFileName, DWORD dwFlags) {
   std::string existing = lpExistingFileName ? lpExistingFileName : "";
   DWORD dwCode = 0;
-  if (Fails(Call::MoveFileEx, existing, &dwCode)) return Fail(dwCode);
-  if (!M().fMoveFileEx) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-  if ((dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (Fails(Call::MoveFileEx, existing, &dwCode))
+    return Fail(dwCode);
+  if (!M().fMoveFileEx)
+    return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+  if ((dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0)
+    return Fail(ERROR_INVALID_PARAMETER);
   M().moveRequests.push_back(existing + "=>" + (lpNewFileName ? lpNewFileName : ""));
   return 1;
 }
@@ -314,7 +342,8 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
   std::vector<std::pair<std::string, std::string>> matches;  // (sort key, name)
   for (const auto &entry : std::filesystem::directory_iterator(folder.hostPath)) {
     std::string name = entry.path().filename().string();
-    if (sim::WildcardMatch(pattern.c_str(), name.c_str())) matches.emplace_back(sim::Fold(name), name);
+    if (sim::WildcardMatch(pattern.c_str(), name.c_str()))
+      matches.emplace_back(sim::Fold(name), name);
   }
   if (matches.empty()) {
     sim::SetLastError(ERROR_FILE_NOT_FOUND);
@@ -335,13 +364,15 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA *lpFindFileData) {
   DWORD dwCode = 0;
   auto it = M().searches.find(reinterpret_cast<std::uintptr_t>(hFindFile));
-  if (Fails(Call::FindNextFile, "", &dwCode)) return Fail(dwCode);
+  if (Fails(Call::FindNextFile, "", &dwCode))
+    return Fail(dwCode);
   if (it == M().searches.end()) {
     sim::Problem("FindNextFileA on a closed or unknown search handle");
     return Fail(ERROR_INVALID_HANDLE);
   }
   sim::OpenSearch &search = it->second;
-  if (search.next >= search.names.size()) return Fail(ERROR_NO_MORE_FILES);
+  if (search.next >= search.names.size())
+    return Fail(ERROR_NO_MORE_FILES);
   sim::FillFindData(search, search.next++, lpFindFileData);
   return 1;
 }
@@ -382,8 +413,10 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     return INVALID_HANDLE_VALUE;
   }
   int iFlags = (dwDesiredAccess & GENERIC_WRITE) ? O_RDWR : O_RDONLY;
-  if (dwCreationDisposition != OPEN_EXISTING) iFlags |= O_CREAT;
-  if (dwCreationDisposition == CREATE_ALWAYS) iFlags |= O_TRUNC;
+  if (dwCreationDisposition != OPEN_EXISTING)
+    iFlags |= O_CREAT;
+  if (dwCreationDisposition == CREATE_ALWAYS)
+    iFlags |= O_TRUNC;
   int fd = open(r.hostPath.c_str(), iFlags | O_CLOEXEC, 0644);
   if (fd < 0) {
     sim::SetLastError(ERROR_ACCESS_DENIED);
@@ -403,20 +436,27 @@ DWORD GetFileSize(HANDLE hFile, DWORD *lpFileSizeHigh) {
   }
   struct stat st;
   fstat(pFile->fd, &st);
-  if (lpFileSizeHigh) *lpFileSizeHigh = 0;
+  if (lpFileSizeHigh)
+    *lpFileSizeHigh = 0;
   return static_cast<DWORD>(st.st_size);
 }
 
 BOOL ReadFile(HANDLE hFile, void *lpBuffer, DWORD nNumberOfBytesToRead, DWORD *lpNumberOfBytesRead, void *) {
   DWORD dwCode = 0;
   sim::OpenFile *pFile = sim::FileOf(hFile, "ReadFile");
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  if (Fails(Call::ReadFile, pFile ? pFile->winPath : "", &dwCode)) return Fail(dwCode);
-  if (pFile == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if ((pFile->dwAccess & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (lpNumberOfBytesRead)
+    *lpNumberOfBytesRead = 0;
+  if (Fails(Call::ReadFile, pFile ? pFile->winPath : "", &dwCode))
+    return Fail(dwCode);
+  if (pFile == nullptr)
+    return Fail(ERROR_INVALID_HANDLE);
+  if ((pFile->dwAccess & GENERIC_READ) == 0)
+    return Fail(ERROR_ACCESS_DENIED);
   ssize_t got = read(pFile->fd, lpBuffer, nNumberOfBytesToRead);
-  if (got < 0) return Fail(ERROR_ACCESS_DENIED);
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(got);
+  if (got < 0)
+    return Fail(ERROR_ACCESS_DENIED);
+  if (lpNumberOfBytesRead)
+    *lpNumberOfBytesRead = static_cast<DWORD>(got);
   return 1;
 }
 
@@ -429,24 +469,30 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG *lpDistanceToMoveH
   }
   int iWhence = dwMoveMethod == FILE_BEGIN ? SEEK_SET : (dwMoveMethod == 1 ? SEEK_CUR : SEEK_END);
   off_t distance = lDistanceToMove;
-  if (lpDistanceToMoveHigh) distance += static_cast<off_t>(*lpDistanceToMoveHigh) << 32;
+  if (lpDistanceToMoveHigh)
+    distance += static_cast<off_t>(*lpDistanceToMoveHigh) << 32;
   off_t position = lseek(pFile->fd, distance, iWhence);
   if (position < 0) {
     sim::SetLastError(131);
     return INVALID_SET_FILE_POINTER;
   }
-  if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = 0;
+  if (lpDistanceToMoveHigh)
+    *lpDistanceToMoveHigh = 0;
   return static_cast<DWORD>(position);
 }
 
 BOOL SetEndOfFile(HANDLE hFile) {
   DWORD dwCode = 0;
   sim::OpenFile *pFile = sim::FileOf(hFile, "SetEndOfFile");
-  if (Fails(Call::SetEndOfFile, pFile ? pFile->winPath : "", &dwCode)) return Fail(dwCode);
-  if (pFile == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if ((pFile->dwAccess & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (Fails(Call::SetEndOfFile, pFile ? pFile->winPath : "", &dwCode))
+    return Fail(dwCode);
+  if (pFile == nullptr)
+    return Fail(ERROR_INVALID_HANDLE);
+  if ((pFile->dwAccess & GENERIC_WRITE) == 0)
+    return Fail(ERROR_ACCESS_DENIED);
   off_t position = lseek(pFile->fd, 0, SEEK_CUR);
-  if (ftruncate(pFile->fd, position) != 0) return Fail(ERROR_ACCESS_DENIED);
+  if (ftruncate(pFile->fd, position) != 0)
+    return Fail(ERROR_ACCESS_DENIED);
   return 1;
 }
 

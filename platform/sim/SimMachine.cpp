@@ -40,7 +40,8 @@ Machine &M() {
 std::string Fold(const std::string &text) {
   std::string folded = text;
   for (char &c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
   }
   return folded;
 }
@@ -56,11 +57,14 @@ bool Fails(Call kind, const std::string &path, os::DWORD *pCode) {
   bool fFails = false;
   for (Machine::PlannedFault &planned : m.faults) {
     const Fault &fault = planned.fault;
-    if (fault.kind != Call::Any && fault.kind != kind) continue;
-    if (!fault.path.empty() && !SameName(fault.path, path)) continue;
+    if (fault.kind != Call::Any && fault.kind != kind)
+      continue;
+    if (!fault.path.empty() && !SameName(fault.path, path))
+      continue;
     ++planned.seen;
     if (planned.seen == fault.n || (fault.fPersistent && planned.seen > fault.n)) {
-      if (!fFails) *pCode = fault.code;
+      if (!fFails)
+        *pCode = fault.code;
       fFails = true;
     }
   }
@@ -124,13 +128,16 @@ std::vector<std::string> OpenHandles() {
   Machine &m = M();
   std::vector<std::string> open;
   char ucHex[32];
-  for (auto &entry : m.keys) open.push_back("key " + entry.second.path);
-  for (auto &entry : m.files) open.push_back("file " + entry.second.winPath);
+  for (auto &entry : m.keys)
+    open.push_back("key " + entry.second.path);
+  for (auto &entry : m.files)
+    open.push_back("file " + entry.second.winPath);
   for (auto &entry : m.searches) {
     std::snprintf(ucHex, sizeof ucHex, "%#lx", static_cast<unsigned long>(entry.first));
     open.push_back(std::string("search ") + ucHex);
   }
-  for (auto &entry : m.mappings) open.push_back("mapping " + entry.second.winPath);
+  for (auto &entry : m.mappings)
+    open.push_back("mapping " + entry.second.winPath);
   for (auto &entry : m.views) {
     std::snprintf(ucHex, sizeof ucHex, "%p", entry.first);
     open.push_back(std::string("view ") + ucHex);
@@ -169,7 +176,8 @@ HMODULE GetModuleHandleA(const char *lpModuleName) {
 
 int LoadStringA(HINSTANCE hInstance, UINT uID, char *lpBuffer, int cchBufferMax) {
   DWORD dwCode = 0;
-  if (lpBuffer != nullptr && cchBufferMax > 0) lpBuffer[0] = '\0';
+  if (lpBuffer != nullptr && cchBufferMax > 0)
+    lpBuffer[0] = '\0';
   if (Fails(Call::LoadString, "", &dwCode)) {
     sim::SetLastError(dwCode);
     return 0;
@@ -179,9 +187,11 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, char *lpBuffer, int cchBufferMax)
     return 0;
   }
   for (const sim::StringEntry &entry : sim::STRING_TABLE) {
-    if (entry.uId != uID) continue;
+    if (entry.uId != uID)
+      continue;
     size_t ulLength = std::strlen(entry.pucText);
-    if (ulLength > static_cast<size_t>(cchBufferMax - 1)) ulLength = static_cast<size_t>(cchBufferMax - 1);
+    if (ulLength > static_cast<size_t>(cchBufferMax - 1))
+      ulLength = static_cast<size_t>(cchBufferMax - 1);
     std::memcpy(lpBuffer, entry.pucText, ulLength);
     lpBuffer[ulLength] = '\0';
     return static_cast<int>(ulLength);

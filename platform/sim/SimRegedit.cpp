@@ -19,7 +19,7 @@ struct Operation {
   std::string data;
 };
 
-const char *const ROOT_NAMES[] = {"HKEY_LOCAL_MACHINE", "HKEY_DYN_DATA", "HKEY_USERS",
+const char *const ROOT_NAMES[] = {"HKEY_LOCAL_MACHINE", "HKEY_DYN_DATA",     "HKEY_USERS",
                                   "HKEY_CLASSES_ROOT",  "HKEY_CURRENT_USER", "HKEY_CURRENT_CONFIG"};
 
 std::vector<std::string> Lines(const std::string &image) {
@@ -27,7 +27,8 @@ std::vector<std::string> Lines(const std::string &image) {
   std::string line;
   std::istringstream stream(image);
   while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
     lines.push_back(line);
   }
   return lines;
@@ -56,9 +57,12 @@ bool ParseQuoted(const std::string &line, size_t *pPos, std::string *pText, std:
 }
 
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
   return -1;
 }
 
@@ -86,7 +90,8 @@ bool ParseHexBytes(const std::string &text, std::string *pData, std::string *pWh
 bool ParseData(const std::string &text, os::DWORD *pType, std::string *pData, std::string *pWhy) {
   if (!text.empty() && text[0] == '"') {
     size_t pos = 0;
-    if (!ParseQuoted(text, &pos, pData, pWhy)) return false;
+    if (!ParseQuoted(text, &pos, pData, pWhy))
+      return false;
     if (pos != text.size()) {
       *pWhy = "text after the closing quote";
       return false;
@@ -111,7 +116,8 @@ bool ParseData(const std::string &text, os::DWORD *pType, std::string *pData, st
     }
     *pType = os::REG_DWORD;
     pData->assign(1, static_cast<char>(dwValue & 0xFF));
-    for (int i = 1; i < 4; ++i) *pData += static_cast<char>((dwValue >> (8 * i)) & 0xFF);
+    for (int i = 1; i < 4; ++i)
+      *pData += static_cast<char>((dwValue >> (8 * i)) & 0xFF);
     return true;
   }
   size_t colon = text.find(':');
@@ -146,7 +152,8 @@ bool ParseKeyLine(const std::string &line, Operation *pOp, std::string *pWhy) {
   pOp->root = full.substr(0, slash);
   pOp->path = slash == std::string::npos ? "" : full.substr(slash + 1);
   for (const char *pucRoot : ROOT_NAMES) {
-    if (pOp->root == pucRoot) return true;
+    if (pOp->root == pucRoot)
+      return true;
   }
   *pWhy = "unknown root '" + pOp->root + "'";
   return false;
@@ -179,7 +186,8 @@ bool ParseImage(const std::string &image, std::vector<Operation> *pOps, std::str
     size_t lineNumber = i + 1;
     std::string line = lines[i];
     std::string why;
-    if (line.empty() || line[0] == ';') continue;
+    if (line.empty() || line[0] == ';')
+      continue;
     if (line[0] == '[') {
       if (!ParseKeyLine(line, &key, &why)) {
         *pError = "line " + std::to_string(lineNumber) + ": " + why;
@@ -216,7 +224,8 @@ bool ParseImage(const std::string &image, std::vector<Operation> *pOps, std::str
 std::string Quote(const std::string &text) {
   std::string quoted = "\"";
   for (char c : text) {
-    if (c == '\\' || c == '"') quoted += '\\';
+    if (c == '\\' || c == '"')
+      quoted += '\\';
     quoted += c;
   }
   return quoted + "\"";
@@ -253,12 +262,14 @@ std::string ValueLine(const RegValue &value) {
   }
   if (value.dwType == os::REG_DWORD && value.data.size() == 4) {
     os::DWORD dw = 0;
-    for (int i = 3; i >= 0; --i) dw = dw * 256 + static_cast<unsigned char>(value.data[static_cast<size_t>(i)]);
+    for (int i = 3; i >= 0; --i)
+      dw = dw * 256 + static_cast<unsigned char>(value.data[static_cast<size_t>(i)]);
     char ucDword[16];
     std::snprintf(ucDword, sizeof ucDword, "dword:%08x", dw);
     return start + ucDword;
   }
-  if (value.dwType == os::REG_BINARY) return HexLine(start + "hex:", value.data);
+  if (value.dwType == os::REG_BINARY)
+    return HexLine(start + "hex:", value.data);
   char ucKind[24];
   std::snprintf(ucKind, sizeof ucKind, "hex(%x):", value.dwType);
   return HexLine(start + ucKind, value.data);
@@ -266,9 +277,11 @@ std::string ValueLine(const RegValue &value) {
 
 void ExportKey(const RegRoot &root, const RegKey *pKey, std::string *pOut) {
   *pOut += "[" + KeyPath(root, pKey) + "]\r\n";
-  for (const RegValue &value : pKey->values) *pOut += ValueLine(value) + "\r\n";
+  for (const RegValue &value : pKey->values)
+    *pOut += ValueLine(value) + "\r\n";
   *pOut += "\r\n";
-  for (const auto &child : pKey->children) ExportKey(root, child.get(), pOut);
+  for (const auto &child : pKey->children)
+    ExportKey(root, child.get(), pOut);
 }
 
 }  // namespace
@@ -277,12 +290,14 @@ bool ImportRegistry(const std::string &image, std::string *pError) {
   std::vector<Operation> ops;
   std::string error;
   if (!ParseImage(image, &ops, &error)) {
-    if (pError) *pError = error;
+    if (pError)
+      *pError = error;
     return false;
   }
   for (const Operation &op : ops) {
     RegKey *pKey = CreatePath(AddRoot(op.root).key.get(), op.path);
-    if (op.fValue) PutValue(pKey, op.name, op.dwType, op.data);
+    if (op.fValue)
+      PutValue(pKey, op.name, op.dwType, op.data);
   }
   return true;
 }
@@ -290,7 +305,8 @@ bool ImportRegistry(const std::string &image, std::string *pError) {
 std::string ExportRegistry() {
   std::string out = "REGEDIT4\r\n\r\n";
   for (const RegRoot &root : M().roots) {
-    for (const auto &child : root.key->children) ExportKey(root, child.get(), &out);
+    for (const auto &child : root.key->children)
+      ExportKey(root, child.get(), &out);
   }
   return out;
 }

@@ -14,7 +14,8 @@ const os::LONG ERROR_KEY_DELETED = 1018;
 
 void MarkDeleted(RegKey *pKey) {
   pKey->fDeleted = true;
-  for (auto &child : pKey->children) MarkDeleted(child.get());
+  for (auto &child : pKey->children)
+    MarkDeleted(child.get());
 }
 
 std::vector<std::string> SplitPath(const std::string &path) {
@@ -22,13 +23,15 @@ std::vector<std::string> SplitPath(const std::string &path) {
   std::string part;
   for (char c : path) {
     if (c == '\\') {
-      if (!part.empty()) parts.push_back(part);
+      if (!part.empty())
+        parts.push_back(part);
       part.clear();
     } else {
       part += c;
     }
   }
-  if (!part.empty()) parts.push_back(part);
+  if (!part.empty())
+    parts.push_back(part);
   return parts;
 }
 
@@ -51,14 +54,16 @@ os::LONG Resolve(os::HKEY hKey, std::shared_ptr<RegKey> *pKey, std::string *pPat
 
 std::shared_ptr<RegKey> SharedChild(RegKey *pKey, const std::string &name) {
   for (auto &child : pKey->children) {
-    if (SameName(child->name, name)) return child;
+    if (SameName(child->name, name))
+      return child;
   }
   return nullptr;
 }
 
 std::string JoinPath(const std::string &base, const std::vector<std::string> &parts) {
   std::string path = base;
-  for (const std::string &part : parts) path += "\\" + part;
+  for (const std::string &part : parts)
+    path += "\\" + part;
   return path;
 }
 }  // namespace
@@ -84,7 +89,8 @@ RegKey *CreatePath(RegKey *pKey, const std::string &path) {
 
 RegValue *ValueOf(RegKey *pKey, const std::string &name) {
   for (RegValue &value : pKey->values) {
-    if (SameName(value.name, name)) return &value;
+    if (SameName(value.name, name))
+      return &value;
   }
   return nullptr;
 }
@@ -100,35 +106,40 @@ void PutValue(RegKey *pKey, const std::string &name, os::DWORD dwType, const std
 
 std::string KeyPath(const RegRoot &root, const RegKey *pKey) {
   std::string path;
-  for (; pKey != nullptr && pKey != root.key.get(); pKey = pKey->pParent) path = "\\" + pKey->name + path;
+  for (; pKey != nullptr && pKey != root.key.get(); pKey = pKey->pParent)
+    path = "\\" + pKey->name + path;
   return root.name + path;
 }
 
 RegRoot *RootByName(const std::string &name) {
   for (RegRoot &root : M().roots) {
-    if (SameName(root.name, name)) return &root;
+    if (SameName(root.name, name))
+      return &root;
   }
   return nullptr;
 }
 
 RegRoot *RootByHandle(os::HKEY hKey) {
   for (RegRoot &root : M().roots) {
-    if (root.hKey == hKey) return &root;
+    if (root.hKey == hKey)
+      return &root;
   }
   return nullptr;
 }
 
 RegRoot &AddRoot(const std::string &name) {
-  if (RegRoot *pRoot = RootByName(name)) return *pRoot;
+  if (RegRoot *pRoot = RootByName(name))
+    return *pRoot;
   static const struct {
     const char *pucName;
     os::HKEY hKey;
-  } KNOWN[] = {{"HKEY_CLASSES_ROOT", os::HKEY_CLASSES_ROOT}, {"HKEY_CURRENT_USER", os::HKEY_CURRENT_USER},
-               {"HKEY_LOCAL_MACHINE", os::HKEY_LOCAL_MACHINE}, {"HKEY_USERS", os::HKEY_USERS},
+  } KNOWN[] = {{"HKEY_CLASSES_ROOT", os::HKEY_CLASSES_ROOT},     {"HKEY_CURRENT_USER", os::HKEY_CURRENT_USER},
+               {"HKEY_LOCAL_MACHINE", os::HKEY_LOCAL_MACHINE},   {"HKEY_USERS", os::HKEY_USERS},
                {"HKEY_CURRENT_CONFIG", os::HKEY_CURRENT_CONFIG}, {"HKEY_DYN_DATA", os::HKEY_DYN_DATA}};
   RegRoot root{name, nullptr, std::make_shared<RegKey>()};
   for (const auto &known : KNOWN) {
-    if (name == known.pucName) root.hKey = known.hKey;
+    if (name == known.pucName)
+      root.hKey = known.hKey;
   }
   M().roots.push_back(root);
   return M().roots.back();
@@ -143,11 +154,13 @@ void ResetRegistry() {
 namespace {
 RegKey *FindPath(os::HKEY hRoot, const std::string &path) {
   RegRoot *pRoot = RootByHandle(hRoot);
-  if (pRoot == nullptr) return nullptr;
+  if (pRoot == nullptr)
+    return nullptr;
   RegKey *pKey = pRoot->key.get();
   for (const std::string &part : SplitPath(path)) {
     pKey = ChildOf(pKey, part);
-    if (pKey == nullptr) return nullptr;
+    if (pKey == nullptr)
+      return nullptr;
   }
   return pKey;
 }
@@ -172,7 +185,8 @@ void SetStringValue(os::HKEY hRoot, const std::string &path, const std::string &
 
 void SetValue(os::HKEY hRoot, const std::string &path, const std::string &name, os::DWORD dwType,
               const std::string &data) {
-  if (RegKey *pKey = CreateUnder(hRoot, path)) PutValue(pKey, name, dwType, data);
+  if (RegKey *pKey = CreateUnder(hRoot, path))
+    PutValue(pKey, name, dwType, data);
 }
 
 bool KeyExists(os::HKEY hRoot, const std::string &path) {
@@ -182,7 +196,8 @@ bool KeyExists(os::HKEY hRoot, const std::string &path) {
 bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, std::string *pData) {
   RegKey *pKey = FindPath(hRoot, path);
   RegValue *pValue = pKey ? ValueOf(pKey, name) : nullptr;
-  if (pValue && pData) *pData = pValue->data;
+  if (pValue && pData)
+    *pData = pValue->data;
   return pValue != nullptr;
 }
 
@@ -200,11 +215,14 @@ LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResu
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegOpenKeyExA");
   std::vector<std::string> parts = sim::SplitPath(lpSubKey ? lpSubKey : "");
   DWORD dwCode = 0;
-  if (Fails(Call::RegOpenKeyEx, sim::JoinPath(path, parts), &dwCode)) return static_cast<LONG>(dwCode);
-  if (lResult != 0) return lResult;
+  if (Fails(Call::RegOpenKeyEx, sim::JoinPath(path, parts), &dwCode))
+    return static_cast<LONG>(dwCode);
+  if (lResult != 0)
+    return lResult;
   for (const std::string &part : parts) {
     key = sim::SharedChild(key.get(), part);
-    if (!key) return ERROR_FILE_NOT_FOUND;
+    if (!key)
+      return ERROR_FILE_NOT_FOUND;
     path += "\\" + key->name;
   }
   std::uintptr_t handle = sim::NewHandle();
@@ -218,11 +236,15 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char *lpName, DWORD *lpcchName, DWO
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegEnumKeyExA");
   DWORD dwCode = 0;
-  if (Fails(Call::RegEnumKeyEx, path, &dwCode)) return static_cast<LONG>(dwCode);
-  if (lResult != 0) return lResult;
-  if (dwIndex >= key->children.size()) return ERROR_NO_MORE_ITEMS;
+  if (Fails(Call::RegEnumKeyEx, path, &dwCode))
+    return static_cast<LONG>(dwCode);
+  if (lResult != 0)
+    return lResult;
+  if (dwIndex >= key->children.size())
+    return ERROR_NO_MORE_ITEMS;
   const std::string &name = key->children[dwIndex]->name;
-  if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
+  if (name.size() + 1 > *lpcchName)
+    return ERROR_MORE_DATA;
   std::memcpy(lpName, name.c_str(), name.size() + 1);
   *lpcchName = static_cast<DWORD>(name.size());
   return 0;
@@ -234,17 +256,25 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValu
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegEnumValueA");
   DWORD dwCode = 0;
-  if (Fails(Call::RegEnumValue, path, &dwCode)) return static_cast<LONG>(dwCode);
-  if (lResult != 0) return lResult;
-  if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
+  if (Fails(Call::RegEnumValue, path, &dwCode))
+    return static_cast<LONG>(dwCode);
+  if (lResult != 0)
+    return lResult;
+  if (dwIndex >= key->values.size())
+    return ERROR_NO_MORE_ITEMS;
   const sim::RegValue &value = key->values[dwIndex];
-  if (value.name.size() + 1 > *lpcchValueName) return ERROR_MORE_DATA;
-  if (lpData != nullptr && lpcbData != nullptr && value.data.size() > *lpcbData) return ERROR_MORE_DATA;
+  if (value.name.size() + 1 > *lpcchValueName)
+    return ERROR_MORE_DATA;
+  if (lpData != nullptr && lpcbData != nullptr && value.data.size() > *lpcbData)
+    return ERROR_MORE_DATA;
   std::memcpy(lpValueName, value.name.c_str(), value.name.size() + 1);
   *lpcchValueName = static_cast<DWORD>(value.name.size());
-  if (lpType) *lpType = value.dwType;
-  if (lpData != nullptr && lpcbData != nullptr) std::memcpy(lpData, value.data.data(), value.data.size());
-  if (lpcbData) *lpcbData = static_cast<DWORD>(value.data.size());
+  if (lpType)
+    *lpType = value.dwType;
+  if (lpData != nullptr && lpcbData != nullptr)
+    std::memcpy(lpData, value.data.data(), value.data.size());
+  if (lpcbData)
+    *lpcbData = static_cast<DWORD>(value.data.size());
   return 0;
 }
 
@@ -253,21 +283,27 @@ LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegQueryValueExA");
   DWORD dwCode = 0;
-  if (Fails(Call::RegQueryValueEx, path, &dwCode)) return static_cast<LONG>(dwCode);
-  if (lResult != 0) return lResult;
+  if (Fails(Call::RegQueryValueEx, path, &dwCode))
+    return static_cast<LONG>(dwCode);
+  if (lResult != 0)
+    return lResult;
   sim::RegValue *pValue = sim::ValueOf(key.get(), lpValueName ? lpValueName : "");
-  if (pValue == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (pValue == nullptr)
+    return ERROR_FILE_NOT_FOUND;
   DWORD dwSize = static_cast<DWORD>(pValue->data.size());
   if (lpData != nullptr) {
-    if (lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+    if (lpcbData == nullptr)
+      return ERROR_INVALID_PARAMETER;
     if (dwSize > *lpcbData) {
       *lpcbData = dwSize;
       return ERROR_MORE_DATA;
     }
     std::memcpy(lpData, pValue->data.data(), dwSize);
   }
-  if (lpType) *lpType = pValue->dwType;
-  if (lpcbData) *lpcbData = dwSize;
+  if (lpType)
+    *lpType = pValue->dwType;
+  if (lpcbData)
+    *lpcbData = dwSize;
   return 0;
 }
 
@@ -277,16 +313,20 @@ LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegDeleteKeyA");
   std::vector<std::string> parts = sim::SplitPath(lpSubKey ? lpSubKey : "");
   DWORD dwCode = 0;
-  if (Fails(Call::RegDeleteKey, sim::JoinPath(path, parts), &dwCode)) return static_cast<LONG>(dwCode);
-  if (lResult != 0) return lResult;
+  if (Fails(Call::RegDeleteKey, sim::JoinPath(path, parts), &dwCode))
+    return static_cast<LONG>(dwCode);
+  if (lResult != 0)
+    return lResult;
   for (const std::string &part : parts) {
     key = sim::SharedChild(key.get(), part);
-    if (!key) return ERROR_FILE_NOT_FOUND;
+    if (!key)
+      return ERROR_FILE_NOT_FOUND;
   }
   // An empty subkey name deletes the key the handle names, as the NT family does: the most
   // destructive reading, so that a caller passing one is caught.
   sim::RegKey *pParent = key->pParent;
-  if (pParent == nullptr) return ERROR_ACCESS_DENIED;
+  if (pParent == nullptr)
+    return ERROR_ACCESS_DENIED;
   for (size_t i = 0; i < pParent->children.size(); ++i) {
     if (pParent->children[i] == key) {
       sim::MarkDeleted(key.get());
@@ -302,8 +342,10 @@ LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegDeleteValueA");
   DWORD dwCode = 0;
-  if (Fails(Call::RegDeleteValue, path, &dwCode)) return static_cast<LONG>(dwCode);
-  if (lResult != 0) return lResult;
+  if (Fails(Call::RegDeleteValue, path, &dwCode))
+    return static_cast<LONG>(dwCode);
+  if (lResult != 0)
+    return lResult;
   std::string name = lpValueName ? lpValueName : "";
   for (size_t i = 0; i < key->values.size(); ++i) {
     if (sim::SameName(key->values[i].name, name)) {
@@ -315,7 +357,8 @@ LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
 }
 
 LONG RegCloseKey(HKEY hKey) {
-  if (sim::RootByHandle(hKey)) return 0;
+  if (sim::RootByHandle(hKey))
+    return 0;
   if (M().keys.erase(reinterpret_cast<std::uintptr_t>(hKey)) == 0) {
     sim::Problem("RegCloseKey on a closed or unknown key handle");
     return ERROR_INVALID_HANDLE;

@@ -45,7 +45,8 @@ std::vector<std::string> TakeTrace() {
 std::vector<std::string> OpenKeyHandles() {
   std::vector<std::string> keys;
   for (const std::string &handle : sim::OpenHandles()) {
-    if (handle.compare(0, 4, "key ") == 0) keys.push_back(handle);
+    if (handle.compare(0, 4, "key ") == 0)
+      keys.push_back(handle);
   }
   return keys;
 }

@@ -1,0 +1,20 @@
+// The printer device instance behind one matching driver node.
+#ifndef UNINST_DEVICE_PRINTERDEVICE_H
+#define UNINST_DEVICE_PRINTERDEVICE_H
+
+#include "platform/types.h"
+
+/// Finds the device instance under hKeyType (Enum\USB\<ID>) that the driver node hKeyNode names;
+/// in the survey pass counts it as connected or configured, in the removal pass removes its
+/// port, LPTENUM, ASD\Prob and interface class entries and the instance key. Always 1.
+int CleanPrinterDevice(os::HKEY hKeyType, os::HKEY hKeyNode);
+
+/// Removes the interface class key that a device's symbolic name names (from its first '{').
+void RemoveInterfaceClass(const char *pucSymbolicName);
+
+/// The part of ucDeviceKey that starts iOffset characters after its third '&', and its trace
+/// line. With fewer than three '&' it is the whole value (position traced as -1); an offset
+/// that passes the end gives the empty text at the value's end.
+const char *DeviceKeyTail(const char *ucDeviceKey, int iOffset);
+
+#endif
