@@ -6,9 +6,9 @@ const unsigned PASS_SURVEY = 1;
 const unsigned PASS_REMOVAL = 2;
 const unsigned PASS_FINISHED = 3;
 
-const int TEXT_SIZE = 384;       // most name, path and value buffers
-const int TEXT_LIMIT = 383;      // the length passed to the registry for them
-const int PNP_ID_SIZE = 64;      // ucPrinterPnpId
+const int TEXT_SIZE = 384;   // most name, path and value buffers
+const int TEXT_LIMIT = 383;  // the length passed to the registry for them
+const int PNP_ID_SIZE = 64;  // ucPrinterPnpId
 const int PNP_ID_LIMIT = 39;
 
 struct UninstallState {
