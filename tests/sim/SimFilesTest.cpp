@@ -1,0 +1,137 @@
+// The simulated C: drive, dialogs and version.
+#include <cstring>
+
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+#include "platform/version.h"
+#include "resources/strings.h"
+#include "tests/host/SimFixture.h"
+
+namespace {
+
+using SimFiles = SimTest;
+
+std::vector<std::string> Search(const char *pucSpec) {
+  std::vector<std::string> names;
+  os::WIN32_FIND_DATAA found;
+  os::HANDLE hSearch = os::FindFirstFileA(pucSpec, &found);
+  if (hSearch == os::INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(found.cFileName);
+  } while (os::FindNextFileA(hSearch, &found));
+  EXPECT_EQ(os::GetLastError(), 18u);
+  os::FindClose(hSearch);
+  return names;
+}
+
+TEST_F(SimFiles, SearchMatchesWildcardsIgnoringCaseInLowerCasedNameOrder) {
+  for (const char *pucName : {"rwqa.inf", "RWQ_1.INF", "RWQ.INF", "XRWQ.INF", "RWQB.TXT", "Rwq2.Inf"}) {
+    sim::WriteFile(std::string("C:\\WINDOWS\\INF\\") + pucName, "x");
+  }
+  EXPECT_EQ(Search("C:\\windows\\inf\\RWQ*.INF"),
+            (std::vector<std::string>{"RWQ.INF", "Rwq2.Inf", "RWQ_1.INF", "rwqa.inf"}));
+  EXPECT_EQ(Search("C:\\WINDOWS\\INF\\RWQ?.INF"), (std::vector<std::string>{"Rwq2.Inf", "rwqa.inf"}));
+  EXPECT_TRUE(Search("C:\\WINDOWS\\INF\\ZNK*.INF").empty());
+  EXPECT_EQ(os::GetLastError(), 2u);
+  EXPECT_TRUE(Search("C:\\WINDOWS\\NONE\\*.INF").empty());
+  EXPECT_EQ(os::GetLastError(), 3u);
+}
+
+TEST_F(SimFiles, DeleteFileGivesTheWindows98Codes) {
+  sim::WriteFile("C:\\WINDOWS\\SYSTEM\\A.DLL", "a");
+  sim::WriteFile("C:\\WINDOWS\\SYSTEM\\B.DLL", "b");
+  sim::WriteFile("C:\\WINDOWS\\SYSTEM\\C.DLL", "c");
+  sim::SetFileInUse("C:\\WINDOWS\\SYSTEM\\B.DLL", true);
+  sim::SetReadOnly("C:\\windows\\system\\c.dll", true);
+  EXPECT_TRUE(os::DeleteFileA("c:\\Windows\\System\\a.dll"));
+  EXPECT_FALSE(sim::ReadFile("C:\\WINDOWS\\SYSTEM\\A.DLL", nullptr));
+  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM\\A.DLL"));
+  EXPECT_EQ(os::GetLastError(), 2u);
+  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\NOWHERE\\A.DLL"));
+  EXPECT_EQ(os::GetLastError(), 3u);
+  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM\\B.DLL"));
+  EXPECT_EQ(os::GetLastError(), 5u);
+  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM\\C.DLL"));
+  EXPECT_EQ(os::GetLastError(), 5u);
+  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM"));
+  EXPECT_EQ(os::GetLastError(), 5u);
+}
+
+TEST_F(SimFiles, MoveFileExFailsLikeWindows98UnlessSupported) {
+  EXPECT_FALSE(os::MoveFileExA("C:\\X", nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(os::GetLastError(), 120u);
+  sim::SetMoveFileExSupported(true);
+  EXPECT_TRUE(os::MoveFileExA("C:\\X", nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(sim::MoveFileExRequests(), std::vector<std::string>{"C:\\X=>"});
+}
+
+TEST_F(SimFiles, AMappingLargerThanTheFileGrowsItZeroFilled) {
+  sim::WriteFile("C:\\WINDOWS\\WININIT.INI", "abc");
+  os::HANDLE hFile = os::CreateFileA("C:\\WINDOWS\\WinInit.Ini", os::GENERIC_READ | os::GENERIC_WRITE, 0, nullptr,
+                                     os::OPEN_ALWAYS, os::FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(hFile, os::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(os::GetFileSize(hFile, nullptr), 3u);
+  // No sharing: a second open fails.
+  EXPECT_EQ(os::CreateFileA("C:\\WINDOWS\\WININIT.INI", os::GENERIC_READ, os::FILE_SHARE_READ, nullptr,
+                            os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL, nullptr),
+            os::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(os::GetLastError(), 32u);
+  os::HANDLE hMapping = os::CreateFileMappingA(hFile, nullptr, os::PAGE_READWRITE, 0, 8, nullptr);
+  ASSERT_NE(hMapping, nullptr);
+  char *pucView = static_cast<char *>(os::MapViewOfFile(hMapping, os::FILE_MAP_WRITE, 0, 0, 8));
+  ASSERT_NE(pucView, nullptr);
+  EXPECT_EQ(std::string(pucView, 8), std::string("abc\0\0\0\0\0", 8));
+  pucView[3] = 'd';
+  os::UnmapViewOfFile(pucView);
+  os::CloseHandle(hMapping);
+  EXPECT_EQ(os::SetFilePointer(hFile, 4, nullptr, os::FILE_BEGIN), 4u);
+  EXPECT_TRUE(os::SetEndOfFile(hFile));
+  os::CloseHandle(hFile);
+  std::string bytes;
+  ASSERT_TRUE(sim::ReadFile("C:\\WINDOWS\\WININIT.INI", &bytes));
+  EXPECT_EQ(bytes, "abcd");
+  EXPECT_EQ(sim::ListFiles(), std::vector<std::string>{"C:\\WINDOWS\\WININIT.INI"});
+}
+
+TEST_F(SimFiles, OpenHandlesOfEveryKindAreReported) {
+  sim::WriteFile("C:\\WINDOWS\\A.INF", "x");
+  os::HANDLE hFile = os::CreateFileA("C:\\WINDOWS\\A.INF", os::GENERIC_READ, os::FILE_SHARE_READ, nullptr,
+                                     os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL, nullptr);
+  os::WIN32_FIND_DATAA found;
+  os::HANDLE hSearch = os::FindFirstFileA("C:\\WINDOWS\\*.INF", &found);
+  os::HGLOBAL hBlock = os::GlobalAlloc(os::GHND, 4);
+  EXPECT_EQ(sim::OpenHandles().size(), 3u);
+  os::CloseHandle(hFile);
+  os::FindClose(hSearch);
+  os::GlobalFree(hBlock);
+  EXPECT_TRUE(sim::OpenHandles().empty());
+}
+
+TEST_F(SimFiles, DialogsTakeScriptedAnswersAndRecordEachBox) {
+  char ucText[16];
+  os::HINSTANCE hInstance = os::GetModuleHandleA(nullptr);
+  EXPECT_EQ(os::LoadStringA(hInstance, IDS_VERDICT_CAPTION, ucText, 5), 4);
+  EXPECT_STREQ(ucText, "Conf");
+  EXPECT_EQ(os::LoadStringA(hInstance, 4, ucText, sizeof ucText), 0);
+  EXPECT_STREQ(ucText, "");
+  sim::QueueAnswer(os::IDNO);
+  EXPECT_EQ(os::MessageBoxA(nullptr, "t", "c", os::MB_YESNO), os::IDNO);
+  EXPECT_EQ(os::MessageBoxA(nullptr, "t2", "c2", os::MB_OK), 0);
+  ASSERT_EQ(sim::MessageBoxes().size(), 2u);
+  EXPECT_EQ(sim::MessageBoxes()[1].text, "t2");
+  EXPECT_EQ(sim::Problems().size(), 1u);
+  sim::Reset();
+}
+
+TEST_F(SimFiles, VersionNeedsTheRecordSize) {
+  os::OSVERSIONINFOA version;
+  std::memset(&version, 0, sizeof version);
+  EXPECT_FALSE(os::GetVersionExA(&version));
+  version.dwOSVersionInfoSize = 148;
+  sim::SetMinorVersion(90);
+  EXPECT_TRUE(os::GetVersionExA(&version));
+  EXPECT_EQ(version.dwMinorVersion, 90u);
+}
+
+}  // namespace
