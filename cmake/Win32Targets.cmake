@@ -7,14 +7,15 @@ set(UNINST_WIN32_LINK_OPTIONS -static -Wl,--major-subsystem-version,4,--minor-su
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 find_program(UNINST_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
 
+enable_language(RC)
+# windres reads resources/strings.h through the include path, as the compiler does.
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -c 1252")
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/Uninst.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/strings.h;${CMAKE_SOURCE_DIR}/resources/Uninst.ico;${CMAKE_SOURCE_DIR}/resources/resource.h")
+
 if(NOT UNINST_WIN32_TESTS)
-  enable_language(RC)
-  # windres reads resources/strings.h through the include path, as the compiler does.
-  set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -c 1252")
   add_executable(Uninst WIN32 ${CMAKE_SOURCE_DIR}/resources/Uninst.rc
     ${CMAKE_SOURCE_DIR}/platform/win32/runtime/Vsnprintf.cpp)
-  set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/Uninst.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/strings.h;${CMAKE_SOURCE_DIR}/resources/Uninst.ico;${CMAKE_SOURCE_DIR}/resources/resource.h")
   target_link_libraries(Uninst PRIVATE uninst_core platform_win32)
   # WinMain lives in uninst_core; name it up front so the archive member is taken before the
   # startup code's reference to it is seen.
@@ -28,6 +29,8 @@ if(NOT UNINST_WIN32_TESTS)
   add_test(NAME win32_resources
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/win32/check_pe.py resources
             $<TARGET_FILE:Uninst> ${CMAKE_SOURCE_DIR}/resources/strings.h ${CMAKE_SOURCE_DIR}/resources/Uninst.ico)
+  add_test(NAME win32_icon_reproducible
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/make-icon.py --check ${CMAKE_SOURCE_DIR}/resources/Uninst.ico)
   set_tests_properties(win32_imports win32_pe_header PROPERTIES ENVIRONMENT "OBJDUMP=${UNINST_OBJDUMP}")
   return()
 endif()
@@ -44,7 +47,9 @@ target_include_directories(gtest_win32 PUBLIC ${UNINST_GTEST_ROOT}/include PRIVA
 
 file(GLOB UNINST_WIN32_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/portable/*.cpp ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
-add_executable(uninst_win32_tests ${UNINST_WIN32_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineWin32.cpp)
+# The resources go in too, so that LoadStringA is tested on the real string table.
+add_executable(uninst_win32_tests ${UNINST_WIN32_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineWin32.cpp
+  ${CMAKE_SOURCE_DIR}/resources/Uninst.rc)
 target_compile_options(uninst_win32_tests PRIVATE ${UNINST_WARNINGS})
 target_link_libraries(uninst_win32_tests PRIVATE uninst_core platform_win32 gtest_win32)
 target_link_options(uninst_win32_tests PRIVATE ${UNINST_WIN32_LINK_OPTIONS})

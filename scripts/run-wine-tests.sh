@@ -15,6 +15,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 # Wine wants a home it may write to, also when run as root from a build tree.
 export HOME="${HOME:-$prefix}"
+# The program's texts are code page 1252, the ANSI code page of a French Windows 98; Wine takes
+# its code page from the locale, so pin a French one.
+export LC_ALL=fr_FR.UTF-8
 # No window is needed: the test executable is a console program and shows no dialog.
 unset DISPLAY WAYLAND_DISPLAY
 
