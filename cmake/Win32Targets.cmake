@@ -47,9 +47,10 @@ target_include_directories(gtest_win32 PUBLIC ${UNINST_GTEST_ROOT}/include PRIVA
 
 file(GLOB UNINST_WIN32_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/portable/*.cpp ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
-# The resources go in too, so that LoadStringA is tested on the real string table.
+# The resources and the formatter replacement go in too, so that LoadStringA and the trace
+# formatting are tested as Uninst.exe has them.
 add_executable(uninst_win32_tests ${UNINST_WIN32_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineWin32.cpp
-  ${CMAKE_SOURCE_DIR}/resources/Uninst.rc)
+  ${CMAKE_SOURCE_DIR}/resources/Uninst.rc ${CMAKE_SOURCE_DIR}/platform/win32/runtime/Vsnprintf.cpp)
 target_compile_options(uninst_win32_tests PRIVATE ${UNINST_WARNINGS})
 target_link_libraries(uninst_win32_tests PRIVATE uninst_core platform_win32 gtest_win32)
 target_link_options(uninst_win32_tests PRIVATE ${UNINST_WIN32_LINK_OPTIONS})

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build and test tools that are missing: host compilers and GoogleTest, the
-# MinGW-w64 i686 cross compilers, Wine (32-bit) and Xvfb, clang for the fuzzers.
+# MinGW-w64 i686 cross compilers, Wine (32-bit) and Xvfb, clang for the fuzzers, python3 for the
+# image checks and the icon script.
 set -euo pipefail
 
 missing=()
@@ -19,6 +20,7 @@ need wine32:i386
 need wine64
 need xvfb
 need xauth
+need python3
 
 # A package can be registered as installed while files of it are gone: reinstall it then.
 broken=()

@@ -149,8 +149,11 @@ TEST(TraceWin32, LinesReachTheDebuggerOutputWhole) {
   TraceLine(" Opened key <%s> looking for <%s> result %d\n", "System\\X", "KXUSBPRT.SYS", -5);
   std::string longName(900, 'n');
   TraceLine(" <%s>\n", longName.c_str());
+  std::string fitting(767 - 4, 'f');  // with " <", ">\n": exactly 767 characters
+  TraceLine(" <%s>\n", fitting.c_str());
   std::vector<std::string> trace = testmachine::TakeTrace();
-  ASSERT_EQ(2u, trace.size());
+  ASSERT_EQ(3u, trace.size());
+  EXPECT_EQ(" <" + fitting + ">\n", trace[2]);
   EXPECT_EQ(" Opened key <System\\X> looking for <KXUSBPRT.SYS> result -5\n", trace[0]);
   EXPECT_EQ(767u, trace[1].size()) << "an over-long line is cut to fit the trace buffer";
   EXPECT_TRUE(testmachine::TakeTrace().empty());
