@@ -89,8 +89,8 @@ TEST_F(RegistryWin32, WriteHandleReadsAndEnumerates) {
 }
 
 // The walk lowers its index after deleting a subkey: the next one must then sit at that index.
-// Wine enumerates subkeys in name order where Windows 98 keeps creation order, so the keys are
-// created in name order to make both give the same sequence.
+// Wine enumerates subkeys (and values) in case-insensitive name order where Windows 98 keeps
+// creation order, so the keys are created in name order to make both give the same sequence.
 TEST_F(RegistryWin32, DeletingSubkeyShiftsFollowingOnesDown) {
   for (const char *pucName : {"0000", "0001", "0002"}) {
     SeedKey(os::HKEY_LOCAL_MACHINE, std::string(ROOT) + "\\" + pucName);
