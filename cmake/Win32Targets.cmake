@@ -15,7 +15,7 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/Uninst.rc PROPERTIES O
 
 if(NOT UNINST_WIN32_TESTS)
   add_executable(Uninst WIN32 ${CMAKE_SOURCE_DIR}/resources/Uninst.rc
-    ${CMAKE_SOURCE_DIR}/platform/win32/runtime/Vsnprintf.cpp)
+    ${CMAKE_SOURCE_DIR}/platform/win32/runtime/Formatter.cpp)
   target_link_libraries(Uninst PRIVATE uninst_core platform_win32)
   # WinMain lives in uninst_core; name it up front so the archive member is taken before the
   # startup code's reference to it is seen.
@@ -50,7 +50,7 @@ file(GLOB UNINST_WIN32_TEST_SOURCES CONFIGURE_DEPENDS
 # The resources and the formatter replacement go in too, so that LoadStringA and the trace
 # formatting are tested as Uninst.exe has them.
 add_executable(uninst_win32_tests ${UNINST_WIN32_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineWin32.cpp
-  ${CMAKE_SOURCE_DIR}/resources/Uninst.rc ${CMAKE_SOURCE_DIR}/platform/win32/runtime/Vsnprintf.cpp)
+  ${CMAKE_SOURCE_DIR}/resources/Uninst.rc ${CMAKE_SOURCE_DIR}/platform/win32/runtime/Formatter.cpp)
 target_compile_options(uninst_win32_tests PRIVATE ${UNINST_WARNINGS})
 target_link_libraries(uninst_win32_tests PRIVATE uninst_core platform_win32 gtest_win32)
 target_link_options(uninst_win32_tests PRIVATE ${UNINST_WIN32_LINK_OPTIONS})

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/files.h"
@@ -157,6 +158,26 @@ TEST(TraceWin32, LinesReachTheDebuggerOutputWhole) {
   EXPECT_EQ(" Opened key <System\\X> looking for <KXUSBPRT.SYS> result -5\n", trace[0]);
   EXPECT_EQ(767u, trace[1].size()) << "an over-long line is cut to fit the trace buffer";
   EXPECT_TRUE(testmachine::TakeTrace().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The C formatting calls go through msvcrt's _vsnprintf (platform/win32/runtime): a cut text
+// must still end in a NUL inside the buffer, which _vsnprintf alone does not do.
+TEST(FormatterWin32, CutTextsStayTerminated) {
+  char ucOut[8];
+  std::memset(ucOut, 'x', sizeof ucOut);
+  EXPECT_EQ(8, std::snprintf(ucOut, sizeof ucOut, "%s-%d", "abcdef", 42)) << "a cut gives the buffer size";
+  EXPECT_STREQ("abcdef-", ucOut);
+  EXPECT_EQ(0, std::snprintf(ucOut, 0, "%s", "untouched")) << "nothing is written into no buffer";
+  EXPECT_STREQ("abcdef-", ucOut);
+  EXPECT_EQ(5, std::snprintf(ucOut, sizeof ucOut, "%u|%x", 12u, 0xabu));
+  EXPECT_STREQ("12|ab", ucOut);
+  char ucExact[6];
+  EXPECT_EQ(6, std::snprintf(ucExact, sizeof ucExact, "%s", "123456"));
+  EXPECT_STREQ("12345", ucExact);
 }
 
 }  // namespace
