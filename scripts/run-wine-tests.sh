@@ -30,8 +30,8 @@ trap cleanup EXIT
 
 # A persistent server keeps HKEY_DYN_DATA, which lives only in the server, for the whole run.
 wineserver -p
-wineboot -i >"$prefix/wineboot.log" 2>&1 || { cat "$prefix/wineboot.log" >&2; echo "wineboot failed" >&2; exit 2; }
-wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1 || { echo "cannot set win98" >&2; exit 2; }
+timeout 300 wineboot -i >"$prefix/wineboot.log" 2>&1 || { cat "$prefix/wineboot.log" >&2; echo "wineboot failed" >&2; exit 2; }
+timeout 120 wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1 || { echo "cannot set win98" >&2; exit 2; }
 
 wine "$exe" "$@"
 rc=$?
