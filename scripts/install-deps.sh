@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build and test tools that are missing: host compilers and GoogleTest, the
-# MinGW-w64 i686 cross compilers, Wine (32-bit) and Xvfb, clang for the fuzzers.
+# MinGW-w64 i686 cross compilers, Wine (32-bit) and Xvfb, clang for the fuzzers, python3 for the
+# image checks and the icon script.
 set -euo pipefail
 
 missing=()
@@ -19,10 +20,21 @@ need wine32:i386
 need wine64
 need xvfb
 need xauth
+need python3
 
-[ ${#missing[@]} -eq 0 ] && exit 0
+# A package can be registered as installed while files of it are gone: reinstall it then.
+broken=()
+for pkg in g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-win32 \
+    gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || continue
+  if dpkg --verify "$pkg" 2>/dev/null | grep -q '^missing '; then
+    broken+=("$pkg")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && [ ${#broken[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
-  echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+  echo "missing packages: ${missing[*]} ${broken[*]} (run as root to install them)" >&2
   exit 1
 fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -30,4 +42,5 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
-apt-get install -y -q "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] || apt-get install -y -q "${missing[@]}"
+[ ${#broken[@]} -eq 0 ] || apt-get install -y -q --reinstall "${broken[@]}"
