@@ -89,18 +89,6 @@ TEST_F(RegistryRemoval, TrailingLineEndsAreDroppedFromTheLeafOnly) {
   EXPECT_FALSE(testmachine::KeyExists(HKLM, "Software\\UninstTest\\Port2"));
 }
 
-TEST_F(RegistryRemoval, AnOverlongPathIsCutAt383Characters) {
-  std::string leaf(383 - std::string("Software\\UninstTest\\").size(), 'k');
-  testmachine::SeedKey(HKLM, "Software\\UninstTest\\" + leaf.substr(0, 200));
-  // The 384th character onwards ("\\extra") is not part of the path that is split.
-  std::string path = "Software\\UninstTest\\" + leaf + "\\extra";
-  EXPECT_EQ(RemoveKeyByPath(path.c_str(), 0), 0);
-  Lines trace = testmachine::TakeTrace();
-  ASSERT_EQ(trace.size(), 2u);
-  EXPECT_EQ(trace[0], " Opening key <Software\\UninstTest> result 0\n");
-  EXPECT_EQ(trace[1], " Deleting subkey <" + leaf + "> result 2\n");
-}
-
 const char ASD_KEY[] = "System\\CurrentControlSet\\Control\\ASD\\Prob\\{CF2524C0-29AE-11CF-97EA-00AA0034319D}";
 
 TEST_F(RegistryRemoval, ValueLookupMatchesWholeNamesIgnoringCaseAndRemovesTheFirstInPass2) {
