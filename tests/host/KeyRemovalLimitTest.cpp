@@ -22,7 +22,8 @@ class KeyRemovalLimit : public ::testing::Test {
 
 TEST_F(KeyRemovalLimit, AnOverlongPathIsCutAt383CharactersBeforeItIsSplit) {
   std::string parent = "Software\\UninstTest";
-  while (parent.size() < 340) parent += "\\d0123456";
+  while (parent.size() < 340)
+    parent += "\\d0123456";
   std::string leaf(383 - parent.size() - 1, 'k');
   testmachine::SeedKey(HKLM, parent + "\\" + leaf + "\\extra");
   std::string path = parent + "\\" + leaf + "\\extra";

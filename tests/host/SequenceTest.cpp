@@ -17,7 +17,8 @@ const char CONNECTED[] = R"(REGEDIT4
 class Sequence : public SimTest {
  protected:
   static int Run(std::initializer_list<int> answers) {
-    for (int iAnswer : answers) sim::QueueAnswer(iAnswer);
+    for (int iAnswer : answers)
+      sim::QueueAnswer(iAnswer);
     return WinMain(nullptr, nullptr, nullptr, 0);
   }
   static void ExpectBox(size_t i, const char *pucText, const char *pucCaption, os::UINT uStyle) {
@@ -28,7 +29,8 @@ class Sequence : public SimTest {
   }
   static bool TraceHas(const std::string &line) {
     for (const std::string &traced : sim::Trace()) {
-      if (traced == line) return true;
+      if (traced == line)
+        return true;
     }
     return false;
   }
@@ -89,15 +91,16 @@ TEST_F(Sequence, DecliningTheRestartStillEndsWithZero) {
 TEST_F(Sequence, AMissingClassKeyEndsAfterItsTraceLine) {
   EXPECT_EQ(Run({os::IDYES}), 5);
   EXPECT_EQ(sim::MessageBoxes().size(), 1u);
-  EXPECT_EQ(sim::Trace(), (std::vector<std::string>{
-                              " OsVersion <10> \n",
-                              " Opened key <System\\CurrentControlSet\\Services\\Class\\USB> looking for "
-                              "<KXUSBPRT.SYS> result 2\n"}));
+  EXPECT_EQ(sim::Trace(),
+            (std::vector<std::string>{" OsVersion <10> \n",
+                                      " Opened key <System\\CurrentControlSet\\Services\\Class\\USB> looking for "
+                                      "<KXUSBPRT.SYS> result 2\n"}));
 }
 
 TEST_F(Sequence, FailedBoxesGoOnPastTheConfirmationAndTheQuestionButDoNotRestart) {
   Load(Crlf(TYPICAL_REGISTRY));
-  for (int n = 1; n <= 3; ++n) sim::AddFault({sim::Call::MessageBox, n, 5, false, ""});
+  for (int n = 1; n <= 3; ++n)
+    sim::AddFault({sim::Call::MessageBox, n, 5, false, ""});
   EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
   EXPECT_EQ(sim::MessageBoxes().size(), 3u);
   EXPECT_TRUE(sim::Restarts().empty());

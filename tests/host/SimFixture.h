@@ -29,7 +29,8 @@ class SimTest : public ::testing::Test {
   static std::string Crlf(const std::string &text) {
     std::string out;
     for (char c : text) {
-      if (c == '\n') out += '\r';
+      if (c == '\n')
+        out += '\r';
       out += c;
     }
     return out;

@@ -173,7 +173,8 @@ const char REGISTRY_AFTER[] = R"(REGEDIT4
 
 std::string Joined(const std::vector<std::string> &lines) {
   std::string text;
-  for (const std::string &line : lines) text += line;
+  for (const std::string &line : lines)
+    text += line;
   return text;
 }
 

@@ -26,7 +26,8 @@ class Walk : public SimTest {
   }
   static bool TracedPrefix(const std::string &prefix) {
     for (const std::string &line : sim::Trace()) {
-      if (line.compare(0, prefix.size(), prefix) == 0) return true;
+      if (line.compare(0, prefix.size(), prefix) == 0)
+        return true;
     }
     return false;
   }
@@ -37,14 +38,19 @@ class Walk : public SimTest {
                    const std::string &deviceKey) {
     std::string path = std::string(CLASS_KEY) + "\\" + name;
     sim::CreateKey(HKLM, path);
-    if (!driver.empty()) sim::SetStringValue(HKLM, path, "NTKXDriver", driver);
-    if (!id.empty()) sim::SetStringValue(HKLM, path, "ID", id);
-    if (!deviceKey.empty()) sim::SetStringValue(HKLM, path, "DeviceKey", deviceKey);
+    if (!driver.empty())
+      sim::SetStringValue(HKLM, path, "NTKXDriver", driver);
+    if (!id.empty())
+      sim::SetStringValue(HKLM, path, "ID", id);
+    if (!deviceKey.empty())
+      sim::SetStringValue(HKLM, path, "DeviceKey", deviceKey);
   }
   static void Instance(const std::string &path, const std::string &pnp, const std::string &symbolic) {
     sim::CreateKey(HKLM, path);
-    if (!pnp.empty()) sim::SetStringValue(HKLM, path, "idPrinterPNP", pnp);
-    if (!symbolic.empty()) sim::SetStringValue(HKLM, path, "SymbolicName", symbolic);
+    if (!pnp.empty())
+      sim::SetStringValue(HKLM, path, "idPrinterPNP", pnp);
+    if (!symbolic.empty())
+      sim::SetStringValue(HKLM, path, "SymbolicName", symbolic);
   }
   char ucProviderName[PROVIDER_NAME_SIZE] = "";
 };
@@ -82,10 +88,10 @@ TEST_F(Walk, MonitorNamesOfLength0And334RemoveNoKey) {
   std::string longName(334, 'm');
   Pass(PASS_REMOVAL, "");
   Pass(PASS_REMOVAL, longName.c_str());
-  EXPECT_EQ(sim::Trace(), (std::vector<std::string>{" Enumerated subkey 0 <> result 259\n",
-                                                    "Removing reference to monitor <>\n",
-                                                    " Enumerated subkey 0 <> result 259\n",
-                                                    "Removing reference to monitor <" + longName + ">\n"}));
+  EXPECT_EQ(sim::Trace(),
+            (std::vector<std::string>{" Enumerated subkey 0 <> result 259\n", "Removing reference to monitor <>\n",
+                                      " Enumerated subkey 0 <> result 259\n",
+                                      "Removing reference to monitor <" + longName + ">\n"}));
   EXPECT_TRUE(Exists("System\\CurrentControlSet\\Control\\Print\\Monitors\\Keep"));
 }
 
@@ -171,8 +177,8 @@ TEST_F(Walk, DeviceKeyTailStaysInsideTheValue) {
   const char ucShort[] = "5&AB&0&12";
   EXPECT_EQ(DeviceKeyTail(ucShort, 5), ucShort + 9);
   EXPECT_STREQ(DeviceKeyTail(ucShort, 2), "2");
-  EXPECT_EQ(sim::Trace(), (std::vector<std::string>{"pucDeviceKey 5&AB&1 -1 2\n", "pucDeviceKey  6 3\n",
-                                                    "pucDeviceKey 2 6 3\n"}));
+  EXPECT_EQ(sim::Trace(),
+            (std::vector<std::string>{"pucDeviceKey 5&AB&1 -1 2\n", "pucDeviceKey  6 3\n", "pucDeviceKey 2 6 3\n"}));
 }
 
 TEST_F(Walk, TheFirstReadableProviderNameIsKept) {

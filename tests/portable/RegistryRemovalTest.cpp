@@ -31,9 +31,9 @@ class RegistryRemoval : public ::testing::Test {
 TEST_F(RegistryRemoval, OnlyIfEmptySparesAKeyWithSubkeysAndDeletesOneWithout) {
   testmachine::SeedString(HKLM, "Software\\VRAX\\USB\\BDPM", "Version", "1");
   EXPECT_EQ(RemoveKeyByPath("Software\\VRAX\\USB", 1), 0);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Opening key <Software\\VRAX> result 0\n",
-                                             " Opening subkey <USB> result 0\n",
-                                             " Enumerated subkey 0 <BDPM> result 0\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Opening key <Software\\VRAX> result 0\n", " Opening subkey <USB> result 0\n",
+                   " Enumerated subkey 0 <BDPM> result 0\n"}));
   EXPECT_TRUE(testmachine::KeyExists(HKLM, "Software\\VRAX\\USB\\BDPM"));
 
   EXPECT_EQ(RemoveKeyByPath("Software\\VRAX\\USB\\BDPM", 0), 1);
@@ -41,10 +41,9 @@ TEST_F(RegistryRemoval, OnlyIfEmptySparesAKeyWithSubkeysAndDeletesOneWithout) {
   // Values do not count for emptiness.
   testmachine::SeedString(HKLM, "Software\\VRAX\\USB", "Left", "x");
   EXPECT_EQ(RemoveKeyByPath("Software\\VRAX\\USB", 1), 1);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Opening key <Software\\VRAX> result 0\n",
-                                             " Opening subkey <USB> result 0\n",
-                                             " Enumerated subkey 0 <> result 259\n",
-                                             " Deleting subkey <USB> result 0\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Opening key <Software\\VRAX> result 0\n", " Opening subkey <USB> result 0\n",
+                   " Enumerated subkey 0 <> result 259\n", " Deleting subkey <USB> result 0\n"}));
   EXPECT_FALSE(testmachine::KeyExists(HKLM, "Software\\VRAX\\USB"));
   EXPECT_TRUE(testmachine::KeyExists(HKLM, "Software\\VRAX"));
 }
@@ -53,8 +52,8 @@ TEST_F(RegistryRemoval, UnconditionalRemovalTakesTheWholeSubtree) {
   testmachine::SeedString(HKLM, "Software\\UninstTest\\Ports\\P1\\Deep\\Deeper", "v", "1");
   testmachine::SeedKey(HKLM, "Software\\UninstTest\\Ports\\P2");
   EXPECT_EQ(RemoveKeyByPath("Software\\UninstTest\\Ports\\P1", 0), 1);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Opening key <Software\\UninstTest\\Ports> result 0\n",
-                                             " Deleting subkey <P1> result 0\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Opening key <Software\\UninstTest\\Ports> result 0\n", " Deleting subkey <P1> result 0\n"}));
   EXPECT_FALSE(testmachine::KeyExists(HKLM, "Software\\UninstTest\\Ports\\P1"));
   EXPECT_TRUE(testmachine::KeyExists(HKLM, "Software\\UninstTest\\Ports\\P2"));
 }
@@ -62,13 +61,13 @@ TEST_F(RegistryRemoval, UnconditionalRemovalTakesTheWholeSubtree) {
 TEST_F(RegistryRemoval, MissingKeysAndOddPathsRemoveNothing) {
   testmachine::SeedKey(HKLM, "Software\\UninstTest\\Keep");
   EXPECT_EQ(RemoveKeyByPath("Software\\UninstTest\\Gone", 0), 0);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Opening key <Software\\UninstTest> result 0\n",
-                                             " Deleting subkey <Gone> result 2\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Opening key <Software\\UninstTest> result 0\n", " Deleting subkey <Gone> result 2\n"}));
   EXPECT_EQ(RemoveKeyByPath("Software\\Nowhere\\Gone", 1), 0);
   EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Opening key <Software\\Nowhere> result 2\n"}));
   EXPECT_EQ(RemoveKeyByPath("Software\\UninstTest\\Gone", 1), 0);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Opening key <Software\\UninstTest> result 0\n",
-                                             " Opening subkey <Gone> result 2\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Opening key <Software\\UninstTest> result 0\n", " Opening subkey <Gone> result 2\n"}));
   // No backslash: no registry access, no trace.
   EXPECT_EQ(RemoveKeyByPath("Software", 0), 0);
   // An empty leaf (a port path built from an empty name) must never take the parent.
@@ -81,8 +80,8 @@ TEST_F(RegistryRemoval, MissingKeysAndOddPathsRemoveNothing) {
 TEST_F(RegistryRemoval, TrailingLineEndsAreDroppedFromTheLeafOnly) {
   testmachine::SeedKey(HKLM, "Software\\UninstTest\\Port1");
   EXPECT_EQ(RemoveKeyByPath("Software\\UninstTest\\Port1\r\n", 0), 1);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Opening key <Software\\UninstTest> result 0\n",
-                                             " Deleting subkey <Port1> result 0\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Opening key <Software\\UninstTest> result 0\n", " Deleting subkey <Port1> result 0\n"}));
   // A CR inside the leaf cuts it there.
   testmachine::SeedKey(HKLM, "Software\\UninstTest\\Port2");
   EXPECT_EQ(RemoveKeyByPath("Software\\UninstTest\\Port2\rjunk", 0), 1);
@@ -100,11 +99,10 @@ TEST_F(RegistryRemoval, ValueLookupMatchesWholeNamesIgnoringCaseAndRemovesTheFir
   const char *pucName = "usb\\VID_1&pid_2\\3";
   EXPECT_EQ(RemoveValueByName(pucName, 18, ASD_KEY), 1);
   std::string key = ASD_KEY;
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Checking names[18] against <usb\\VID_1&pid_2\\3>\n",
-                                             " Opening key <" + key + "> result 0\n",
-                                             "Comparing <USB\\VID_1&PID_2\\3> \n",
-                                             " Deleting field <USB\\VID_1&PID_2\\3> result 0\n",
-                                             " Closing key <" + key + "> 1 fields result 0\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Checking names[18] against <usb\\VID_1&pid_2\\3>\n", " Opening key <" + key + "> result 0\n",
+                   "Comparing <USB\\VID_1&PID_2\\3> \n", " Deleting field <USB\\VID_1&PID_2\\3> result 0\n",
+                   " Closing key <" + key + "> 1 fields result 0\n"}));
   EXPECT_FALSE(testmachine::ValueExists(HKLM, ASD_KEY, "USB\\VID_1&PID_2\\3"));
   EXPECT_TRUE(testmachine::ValueExists(HKLM, ASD_KEY, "USB\\VID_1&PID_2\\34"));
   EXPECT_TRUE(testmachine::ValueExists(HKLM, ASD_KEY, "usb\\vid_1&pid_2\\3 "));
@@ -122,14 +120,14 @@ TEST_F(RegistryRemoval, OutsidePass2AMatchIsOnlyReported) {
 
 TEST_F(RegistryRemoval, MissingAndEmptyKeysMatchNothing) {
   EXPECT_EQ(RemoveValueByName("X", 2, "Software\\UninstTest\\None"), 0);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Checking names[2] against <X>\n",
-                                             " Opening key <Software\\UninstTest\\None> result 2\n"}));
+  EXPECT_EQ(testmachine::TakeTrace(),
+            (Lines{" Checking names[2] against <X>\n", " Opening key <Software\\UninstTest\\None> result 2\n"}));
   testmachine::SeedKey(HKLM, "Software\\UninstTest\\Empty");
   EXPECT_EQ(RemoveValueByName("X", 2, "Software\\UninstTest\\Empty"), 0);
-  EXPECT_EQ(testmachine::TakeTrace(), (Lines{" Checking names[2] against <X>\n",
-                                             " Opening key <Software\\UninstTest\\Empty> result 0\n",
-                                             " Enumerated field 0 <> result 259\n",
-                                             " Closing key <Software\\UninstTest\\Empty> 0 fields result 0\n"}));
+  EXPECT_EQ(
+      testmachine::TakeTrace(),
+      (Lines{" Checking names[2] against <X>\n", " Opening key <Software\\UninstTest\\Empty> result 0\n",
+             " Enumerated field 0 <> result 259\n", " Closing key <Software\\UninstTest\\Empty> 0 fields result 0\n"}));
 }
 
 TEST_F(RegistryRemoval, DataOver383BytesEndsTheSearchAtThatValue) {

@@ -16,7 +16,8 @@ std::vector<std::string> Search(const char *pucSpec) {
   std::vector<std::string> names;
   os::WIN32_FIND_DATAA found;
   os::HANDLE hSearch = os::FindFirstFileA(pucSpec, &found);
-  if (hSearch == os::INVALID_HANDLE_VALUE) return names;
+  if (hSearch == os::INVALID_HANDLE_VALUE)
+    return names;
   do {
     names.push_back(found.cFileName);
   } while (os::FindNextFileA(hSearch, &found));

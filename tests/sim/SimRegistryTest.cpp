@@ -94,8 +94,9 @@ TEST_F(SimRegistry, NamesIgnoreAsciiCaseOnlyAndKeepTheirSpelling) {
 }
 
 TEST_F(SimRegistry, DeletingASubkeyShiftsTheFollowingOnesDownAndTakesTheSubtree) {
-  Load("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Class\\0002]\n[HKEY_LOCAL_MACHINE\\Class\\0000\\Deep\\Deeper]\n"
-       "[HKEY_LOCAL_MACHINE\\Class\\0001]\n");
+  Load(
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Class\\0002]\n[HKEY_LOCAL_MACHINE\\Class\\0000\\Deep\\Deeper]\n"
+      "[HKEY_LOCAL_MACHINE\\Class\\0001]\n");
   os::HKEY hClass = Open("Class");
   char ucName[16];
   os::DWORD ulName = sizeof ucName;
@@ -119,8 +120,7 @@ TEST_F(SimRegistry, LengthRulesGive234AndLeaveTheBuffersAlone) {
   os::HKEY hKey = Open("K");
   char ucData[8] = "zzzzzzz";
   os::DWORD ulLength = 4;  // "abcd" needs 5 with its NUL
-  EXPECT_EQ(os::RegQueryValueExA(hKey, "Name", nullptr, nullptr, reinterpret_cast<os::BYTE *>(ucData), &ulLength),
-            234);
+  EXPECT_EQ(os::RegQueryValueExA(hKey, "Name", nullptr, nullptr, reinterpret_cast<os::BYTE *>(ucData), &ulLength), 234);
   EXPECT_STREQ(ucData, "zzzzzzz");
   ulLength = 5;
   EXPECT_EQ(os::RegQueryValueExA(hKey, "Name", nullptr, nullptr, reinterpret_cast<os::BYTE *>(ucData), &ulLength), 0);
@@ -137,13 +137,15 @@ TEST_F(SimRegistry, LengthRulesGive234AndLeaveTheBuffersAlone) {
   char ucName[8] = "yyyyyyy";
   os::DWORD ulName = 4;  // "Name" needs 5
   os::DWORD ulData = sizeof ucData;
-  EXPECT_EQ(os::RegEnumValueA(hKey, 0, ucName, &ulName, nullptr, nullptr, reinterpret_cast<os::BYTE *>(ucData), &ulData),
-            234);
+  EXPECT_EQ(
+      os::RegEnumValueA(hKey, 0, ucName, &ulName, nullptr, nullptr, reinterpret_cast<os::BYTE *>(ucData), &ulData),
+      234);
   EXPECT_STREQ(ucName, "yyyyyyy");
   ulName = sizeof ucName;
   ulData = 4;
-  EXPECT_EQ(os::RegEnumValueA(hKey, 0, ucName, &ulName, nullptr, nullptr, reinterpret_cast<os::BYTE *>(ucData), &ulData),
-            234);
+  EXPECT_EQ(
+      os::RegEnumValueA(hKey, 0, ucName, &ulName, nullptr, nullptr, reinterpret_cast<os::BYTE *>(ucData), &ulData),
+      234);
   ulName = 3;
   EXPECT_EQ(os::RegEnumKeyExA(hKey, 0, ucName, &ulName, nullptr, nullptr, nullptr, nullptr), 234);
   ulName = 4;
@@ -156,7 +158,8 @@ TEST_F(SimRegistry, HandlesAreCheckedAndReported) {
   sim::CreateKey(os::HKEY_LOCAL_MACHINE, "K\\Sub");
   os::HKEY hKey = Open("K");
   os::HKEY hSub = Open("K\\Sub");
-  EXPECT_EQ(sim::OpenHandles(), (std::vector<std::string>{"key HKEY_LOCAL_MACHINE\\K", "key HKEY_LOCAL_MACHINE\\K\\Sub"}));
+  EXPECT_EQ(sim::OpenHandles(),
+            (std::vector<std::string>{"key HKEY_LOCAL_MACHINE\\K", "key HKEY_LOCAL_MACHINE\\K\\Sub"}));
   EXPECT_EQ(os::RegDeleteKeyA(hKey, "Sub"), 0);
   char ucName[8];
   os::DWORD ulName = sizeof ucName;
