@@ -2,6 +2,11 @@
 enable_testing()
 find_package(GTest REQUIRED)
 
+if(UNINST_FUZZ)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fuzz ${CMAKE_BINARY_DIR}/fuzz)
+  return()
+endif()
+
 file(GLOB_RECURSE UNINST_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/portable/*.cpp
@@ -15,7 +20,4 @@ gtest_discover_tests(uninst_tests DISCOVERY_TIMEOUT 60)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(${CMAKE_SOURCE_DIR}/tools ${CMAKE_BINARY_DIR}/tools)
-endif()
-if(UNINST_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
-  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fuzz ${CMAKE_BINARY_DIR}/fuzz)
 endif()
