@@ -18,21 +18,9 @@ const char *const ASD_PROB_CLASSES[] = {"{CF2524C0-29AE-11CF-97EA-00AA0034319D}"
                                         "{9B4E7760-3196-11CF-97EA-00AA0034319D}"};
 const char INTERFACE_PREFIX[] = "System\\CurrentControlSet\\Control\\DeviceClasses\\";
 const char DYNAMIC_ENUM_KEY[] = "Config Manager\\Enum";
-const char QUERIED_FORMAT[] = " Queried value <%s>=<%s> result %d\n";
 
-const int SMALL_SIZE = 40;
-const int SMALL_LIMIT = 39;
-const int ID_SIZE = 80;
-const int ID_LIMIT = 50;
-const int USB_NAME_SIZE = 100;
 const int ME_OFFSET = 2;
 const int WIN98_OFFSET = 5;
-
-os::LONG QueryTraced(os::HKEY hKey, const char *pucName, char *pucBuffer, os::DWORD ulLimit) {
-  os::LONG lResult = QueryTextValue(hKey, pucName, pucBuffer, ulLimit);
-  TraceLine(QUERIED_FORMAT, pucName, pucBuffer, lResult);
-  return lResult;
-}
 
 void RemovePortKey(const char *ucFriendlyName) {
   char ucPath[TEXT_SIZE];
@@ -124,10 +112,10 @@ void HandlePrinter(const char *ucId, const char *pucKeyPart, const char *ucUsbNa
 void HandleInstance(os::HKEY hKeyType, os::HKEY hKeyInstance, const char *ucDeviceKey, const char *ucId,
                     const char *pucKeyPart, const char *ucUsbName) {
   char ucScratch[TEXT_SIZE] = "";
-  if (QueryTraced(hKeyInstance, "idPrinterPNP", g_State.ucPrinterPnpId, PNP_ID_LIMIT) == os::ERROR_SUCCESS) {
+  if (QueryTracedValue(hKeyInstance, "idPrinterPNP", g_State.ucPrinterPnpId, PNP_ID_LIMIT) == os::ERROR_SUCCESS) {
     HandlePrinter(ucId, pucKeyPart, ucUsbName, ucScratch);
   }
-  if (QueryTraced(hKeyInstance, "SymbolicName", ucScratch, TEXT_LIMIT) == os::ERROR_SUCCESS &&
+  if (QueryTracedValue(hKeyInstance, "SymbolicName", ucScratch, TEXT_LIMIT) == os::ERROR_SUCCESS &&
       g_State.uiPass == PASS_REMOVAL) {
     RemoveInterfaceClass(ucScratch);
   }
@@ -158,17 +146,17 @@ const char *DeviceKeyTail(const char *ucDeviceKey, int iOffset) {
 }
 
 int CleanPrinterDevice(os::HKEY hKeyType, os::HKEY hKeyNode) {
-  char ucFriendlyName[SMALL_SIZE] = "";
-  char ucDeviceKey[SMALL_SIZE] = "";
-  char ucId[ID_SIZE] = "";
+  char ucFriendlyName[DEVICE_KEY_SIZE] = "";
+  char ucDeviceKey[DEVICE_KEY_SIZE] = "";
+  char ucId[DEVICE_ID_SIZE] = "";
   g_State.ucPrinterPnpId[0] = '\0';
-  if (QueryTraced(hKeyNode, "FriendlyName", ucFriendlyName, SMALL_LIMIT) == os::ERROR_SUCCESS &&
+  if (QueryTracedValue(hKeyNode, "FriendlyName", ucFriendlyName, DEVICE_KEY_LIMIT) == os::ERROR_SUCCESS &&
       g_State.uiPass == PASS_REMOVAL) {
     RemovePortKey(ucFriendlyName);
   }
-  if (QueryTraced(hKeyNode, "DeviceKey", ucDeviceKey, SMALL_LIMIT) != os::ERROR_SUCCESS)
+  if (QueryTracedValue(hKeyNode, "DeviceKey", ucDeviceKey, DEVICE_KEY_LIMIT) != os::ERROR_SUCCESS)
     return 1;
-  os::LONG lIdResult = QueryTraced(hKeyNode, "ID", ucId, ID_LIMIT);
+  os::LONG lIdResult = QueryTracedValue(hKeyNode, "ID", ucId, DEVICE_ID_LIMIT);
   const char *pucKeyPart = ucDeviceKey;
   g_State.fShortId = CountChar(ucId, '&') >= 2;
   if (g_State.fShortId)

@@ -4,6 +4,13 @@
 
 #include "platform/types.h"
 
+// Buffer sizes of the device cleanups and the limits passed to the registry for them.
+const int DEVICE_KEY_SIZE = 40;  // FriendlyName and DeviceKey
+const int DEVICE_KEY_LIMIT = 39;
+const int DEVICE_ID_SIZE = 80;  // the node's ID
+const int DEVICE_ID_LIMIT = 50;
+const int USB_NAME_SIZE = 100;  // USB\<ID>\<DeviceKey>
+
 /// Finds the device instance under hKeyType (Enum\USB\<ID>) that the driver node hKeyNode names;
 /// in the survey pass counts it as connected or configured, in the removal pass removes its
 /// port, LPTENUM, ASD\Prob and interface class entries and the instance key. Always 1.

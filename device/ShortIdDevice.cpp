@@ -8,26 +8,17 @@
 #include "uninstall/UninstallState.h"
 
 namespace {
-const char QUERIED_FORMAT[] = " Queried value <%s>=<%s> result %d\n";
-const int SMALL_SIZE = 40;
-const int SMALL_LIMIT = 39;
-const int ID_SIZE = 80;
-const int ID_LIMIT = 50;
-const int USB_NAME_SIZE = 100;
 // Both Windows forms name the short-form instance from just after the third '&'.
 const int SHORT_OFFSET = 1;
 }  // namespace
 
 int CleanShortIdDevice(os::HKEY hKeyShortType, os::HKEY hKeyNode) {
-  char ucDeviceKey[SMALL_SIZE] = "";
-  char ucId[ID_SIZE] = "";
+  char ucDeviceKey[DEVICE_KEY_SIZE] = "";
+  char ucId[DEVICE_ID_SIZE] = "";
   g_State.ucPrinterPnpId[0] = '\0';
-  os::LONG lResult = QueryTextValue(hKeyNode, "DeviceKey", ucDeviceKey, SMALL_LIMIT);
-  TraceLine(QUERIED_FORMAT, "DeviceKey", ucDeviceKey, lResult);
-  if (lResult != os::ERROR_SUCCESS)
+  if (QueryTracedValue(hKeyNode, "DeviceKey", ucDeviceKey, DEVICE_KEY_LIMIT) != os::ERROR_SUCCESS)
     return 1;
-  os::LONG lIdResult = QueryTextValue(hKeyNode, "ID", ucId, ID_LIMIT);
-  TraceLine(QUERIED_FORMAT, "ID", ucId, lIdResult);
+  os::LONG lIdResult = QueryTracedValue(hKeyNode, "ID", ucId, DEVICE_ID_LIMIT);
   const char *pucDeviceKey = DeviceKeyTail(ucDeviceKey, SHORT_OFFSET);
   // An empty name would open the short type key itself instead of an instance under it.
   if (lIdResult != os::ERROR_SUCCESS || *pucDeviceKey == '\0')
@@ -39,14 +30,13 @@ int CleanShortIdDevice(os::HKEY hKeyShortType, os::HKEY hKeyNode) {
   AppendText(ucShortUsbName, sizeof ucShortUsbName, "\\");
   AppendText(ucShortUsbName, sizeof ucShortUsbName, pucDeviceKey);
   os::HKEY hKeyInstance = nullptr;
-  lResult = os::RegOpenKeyExA(hKeyShortType, pucDeviceKey, 0, os::KEY_WRITE, &hKeyInstance);
+  os::LONG lResult = os::RegOpenKeyExA(hKeyShortType, pucDeviceKey, 0, os::KEY_WRITE, &hKeyInstance);
   TraceLine(" Opened key <%s> result %d\n", ucShortUsbName, lResult);
   if (lResult != os::ERROR_SUCCESS)
     return 1;
 
   char ucScratch[TEXT_SIZE] = "";
-  lResult = QueryTextValue(hKeyInstance, "SymbolicName", ucScratch, TEXT_LIMIT);
-  TraceLine(QUERIED_FORMAT, "SymbolicName", ucScratch, lResult);
+  lResult = QueryTracedValue(hKeyInstance, "SymbolicName", ucScratch, TEXT_LIMIT);
   if (lResult == os::ERROR_SUCCESS && g_State.uiPass == PASS_REMOVAL)
     RemoveInterfaceClass(ucScratch);
   os::RegCloseKey(hKeyInstance);

@@ -9,6 +9,9 @@
 /// holds; on failure the buffer is left as it was. Returns the registry's result code.
 os::LONG QueryTextValue(os::HKEY hKey, const char *pucName, char *pucBuffer, os::DWORD ulLimit);
 
+/// QueryTextValue, then the trace line " Queried value <name>=<buffer> result code".
+os::LONG QueryTracedValue(os::HKEY hKey, const char *pucName, char *pucBuffer, os::DWORD ulLimit);
+
 /// Names subkey dwIndex of hKey into pucName (at least ulLimit + 1 bytes), NUL-terminated
 /// inside the buffer; the buffer is left as it was on failure.
 os::LONG EnumSubkeyName(os::HKEY hKey, os::DWORD dwIndex, char *pucName, os::DWORD ulLimit);

@@ -62,12 +62,6 @@ int GiveSurveyVerdict() {
   return 1;
 }
 
-os::LONG QueryTraced(os::HKEY hKey, const char *pucName, char *pucBuffer, os::DWORD ulLimit) {
-  os::LONG lResult = QueryTextValue(hKey, pucName, pucBuffer, ulLimit);
-  TraceLine(QUERIED_FORMAT, pucName, pucBuffer, lResult);
-  return lResult;
-}
-
 // Cuts the ID in place before its second '&'; an ID with fewer is left whole.
 void CutAtSecondAmpersand(char *pucId) {
   int iCount = 0;
@@ -115,13 +109,13 @@ void CleanDeviceType(os::HKEY hKeyNode) {
 
 // Surveys or removes one driver node's devices; whether the node is one of the package's.
 int HandleNode(os::HKEY hKeyNode, const char *pucDriverFile, char *ucProviderName) {
-  os::LONG lResult = QueryTraced(hKeyNode, "NTKXDriver", g_State.ucSharedText, TEXT_LIMIT);
+  os::LONG lResult = QueryTracedValue(hKeyNode, "NTKXDriver", g_State.ucSharedText, TEXT_LIMIT);
   if (lResult != os::ERROR_SUCCESS || !EqualNoCase(g_State.ucSharedText, pucDriverFile))
     return 0;
   if (ucProviderName[0] == '\0')
-    QueryTraced(hKeyNode, "ProviderName", ucProviderName, PROVIDER_NAME_LIMIT);
+    QueryTracedValue(hKeyNode, "ProviderName", ucProviderName, PROVIDER_NAME_LIMIT);
   const os::DWORD ulIdLimit = TEXT_LIMIT - (sizeof TYPE_PREFIX - 1);
-  if (QueryTraced(hKeyNode, "ID", g_State.ucSharedText, ulIdLimit) == os::ERROR_SUCCESS)
+  if (QueryTracedValue(hKeyNode, "ID", g_State.ucSharedText, ulIdLimit) == os::ERROR_SUCCESS)
     CleanDeviceType(hKeyNode);
   return 1;
 }
