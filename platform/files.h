@@ -46,8 +46,7 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
 /// The file's length (low part); INVALID_FILE_SIZE on failure.
 DWORD GetFileSize(HANDLE hFile, DWORD *lpFileSizeHigh);
 /// Reads from the file pointer on.
-BOOL ReadFile(HANDLE hFile, void *lpBuffer, DWORD nNumberOfBytesToRead, DWORD *lpNumberOfBytesRead,
-              void *lpOverlapped);
+BOOL ReadFile(HANDLE hFile, void *lpBuffer, DWORD nNumberOfBytesToRead, DWORD *lpNumberOfBytesRead, void *lpOverlapped);
 /// Moves the file pointer; INVALID_SET_FILE_POINTER on failure.
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG *lpDistanceToMoveHigh, DWORD dwMoveMethod);
 /// Cuts or grows the file at the file pointer.

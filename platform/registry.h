@@ -15,8 +15,8 @@ LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD ulOptions, REGSAM samD
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char *lpName, DWORD *lpcchName, DWORD *lpReserved, char *lpClass,
                    DWORD *lpcchClass, FILETIME *lpftLastWriteTime);
 /// Names value dwIndex and reads its data; 0, 234 when name or data does not fit, 259 past the end.
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValueName, DWORD *lpReserved,
-                   DWORD *lpType, BYTE *lpData, DWORD *lpcbData);
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValueName, DWORD *lpReserved, DWORD *lpType,
+                   BYTE *lpData, DWORD *lpcbData);
 /// Reads a value's data; 0, 2 when missing, 234 when it does not fit *lpcbData (buffer untouched).
 LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *lpReserved, DWORD *lpType, BYTE *lpData,
                       DWORD *lpcbData);

@@ -42,11 +42,15 @@ struct FILETIME {
 const int MAX_PATH = 260;
 
 // Predefined registry roots: the 32-bit values sign-extended, as Windows defines them.
-inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000000u)));
-inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000001u)));
-inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002u)));
+inline HKEY const HKEY_CLASSES_ROOT =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000000u)));
+inline HKEY const HKEY_CURRENT_USER =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000001u)));
+inline HKEY const HKEY_LOCAL_MACHINE =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002u)));
 inline HKEY const HKEY_USERS = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000003u)));
-inline HKEY const HKEY_CURRENT_CONFIG = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000005u)));
+inline HKEY const HKEY_CURRENT_CONFIG =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000005u)));
 inline HKEY const HKEY_DYN_DATA = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000006u)));
 
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));

@@ -9,7 +9,7 @@ namespace os {
 struct OSVERSIONINFOA {
   DWORD dwOSVersionInfoSize;  // 148
   DWORD dwMajorVersion;
-  DWORD dwMinorVersion;       // 10 on Windows 98, 90 on Windows ME
+  DWORD dwMinorVersion;  // 10 on Windows 98, 90 on Windows ME
   DWORD dwBuildNumber;
   DWORD dwPlatformId;
   char szCSDVersion[128];

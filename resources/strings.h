@@ -4,6 +4,7 @@
 #ifndef UNINST_RESOURCES_STRINGS_H
 #define UNINST_RESOURCES_STRINGS_H
 
+// clang-format off
 #define IDS_CONFIRM_CAPTION 1
 #define IDS_CONFIRM_TEXT 2
 #define IDS_VERDICT_CAPTION 3
@@ -19,5 +20,6 @@
 #define STR_CONNECTED_TEXT "Impossible d'ex\351cuter la d\351sinstallation, car l'imprimante USB Talvo est connect\351e.  D\351connectez le c\342ble USB."
 #define STR_RESTART_CAPTION "Red\351marrer"
 #define STR_RESTART_TEXT "Vous devez red\351marrer Windows pour terminer la d\351sinstallation. Voulez-vous red\351marrer Windows maintenant ?  Cliquez sur [Non] pour red\351marrer Windows plus tard."
+// clang-format on
 
 #endif

@@ -13,7 +13,8 @@ const std::string ENTRY = "NUL=C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS\r\n";
 const std::string HEADER = "[Rename]\r\n";
 
 bool KeptAroundInsertion(const std::string &before, const std::string &after, const std::string &inserted) {
-  if (after.size() != before.size() + inserted.size()) return false;
+  if (after.size() != before.size() + inserted.size())
+    return false;
   for (std::size_t at = 0; at <= before.size(); ++at) {
     if (after.compare(0, at, before, 0, at) == 0 && after.compare(at, inserted.size(), inserted) == 0 &&
         after.compare(at + inserted.size(), std::string::npos, before, at, std::string::npos) == 0) {
@@ -26,14 +27,19 @@ bool KeptAroundInsertion(const std::string &before, const std::string &after, co
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t ulSize) {
   static bool fReady = false;
-  if (!fReady) sim::Reset();
+  if (!fReady)
+    sim::Reset();
   fReady = true;
   std::string before(reinterpret_cast<const char *>(pData), ulSize);
   sim::WriteFile(INI, before);
-  if (QueueBootRename("C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS", nullptr) == 0) __builtin_trap();
+  if (QueueBootRename("C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS", nullptr) == 0)
+    __builtin_trap();
   std::string after;
-  if (!sim::ReadFile(INI, &after)) __builtin_trap();
-  if (!KeptAroundInsertion(before, after, ENTRY) && after != before + HEADER + ENTRY) __builtin_trap();
-  if (!sim::OpenHandles().empty()) __builtin_trap();
+  if (!sim::ReadFile(INI, &after))
+    __builtin_trap();
+  if (!KeptAroundInsertion(before, after, ENTRY) && after != before + HEADER + ENTRY)
+    __builtin_trap();
+  if (!sim::OpenHandles().empty())
+    __builtin_trap();
   return 0;
 }

@@ -14,11 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t ulS
   int fInMemory = IsPackageInfText(block.data(), static_cast<unsigned long>(ulSize));
   if (ulSize % 16 == 0) {
     static bool fReady = false;
-    if (!fReady) sim::Reset();
+    if (!fReady)
+      sim::Reset();
     fReady = true;
     sim::WriteFile("C:\\WINDOWS\\INF\\FUZZ.INF", std::string(reinterpret_cast<const char *>(pData), ulSize));
-    if (IsPackageInf("C:\\WINDOWS\\INF\\FUZZ.INF") != fInMemory) __builtin_trap();
-    if (!sim::OpenHandles().empty()) __builtin_trap();
+    if (IsPackageInf("C:\\WINDOWS\\INF\\FUZZ.INF") != fInMemory)
+      __builtin_trap();
+    if (!sim::OpenHandles().empty())
+      __builtin_trap();
   }
   return 0;
 }
