@@ -168,7 +168,18 @@ void CloseAllFiles() {
   m.mappings.clear();
 }
 
+namespace {
+// The last machine's drive goes with the process, so that test runs leave no folders behind.
+void RemoveLastDrive() {
+  CloseAllFiles();
+  std::error_code error;
+  if (!M().driveRoot.empty()) fs::remove_all(M().driveRoot, error);
+}
+}  // namespace
+
 void ResetFiles() {
+  static const bool fCleanupRegistered = std::atexit(RemoveLastDrive) == 0;
+  (void)fCleanupRegistered;
   Machine &m = M();
   if (!m.driveRoot.empty()) {
     std::error_code error;
