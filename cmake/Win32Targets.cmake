@@ -58,3 +58,14 @@ target_link_options(uninst_win32_tests PRIVATE ${UNINST_WIN32_LINK_OPTIONS})
 add_test(NAME wine_tests
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/run-wine-tests.sh $<TARGET_FILE:uninst_win32_tests>)
 set_tests_properties(wine_tests PROPERTIES TIMEOUT 600)
+
+# The shipped Uninst.exe (from the win32 preset's tree) run end to end under Wine, through the
+# debugger harness that reads its trace whole and clicks its message boxes.
+add_executable(WinRun ${CMAKE_SOURCE_DIR}/platform/win32/tools/WinRun.cpp)
+target_compile_options(WinRun PRIVATE ${UNINST_WARNINGS})
+target_link_options(WinRun PRIVATE -static)
+set(UNINST_APP_EXE ${CMAKE_SOURCE_DIR}/build/win32/app/Uninst.exe CACHE FILEPATH "Uninst.exe of the win32 preset")
+add_test(NAME wine_uninstall_end_to_end
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/run-wine-e2e.sh ${UNINST_APP_EXE} $<TARGET_FILE:WinRun>
+          ${CMAKE_SOURCE_DIR}/samples/typical)
+set_tests_properties(wine_uninstall_end_to_end PROPERTIES TIMEOUT 600)
