@@ -119,6 +119,18 @@ bool OpenOn(const std::string &hostPath) {
   return false;
 }
 
+bool Mapped(const std::string &hostPath) {
+  for (auto &mapping : M().mappings) {
+    if (Resolve(mapping.second.winPath).hostPath == hostPath)
+      return true;
+  }
+  for (auto &view : M().views) {
+    if (view.second.hostPath == hostPath)
+      return true;
+  }
+  return false;
+}
+
 void FillFindData(const OpenSearch &search, size_t index, os::WIN32_FIND_DATAA *pData) {
   std::memset(pData, 0, sizeof *pData);
   pData->dwFileAttributes = search.fDirectory[index] ? os::FILE_ATTRIBUTE_DIRECTORY : os::FILE_ATTRIBUTE_NORMAL;
@@ -158,7 +170,7 @@ bool SharingConflict(const std::string &hostPath, os::DWORD dwAccess, os::DWORD 
 void CloseAllFiles() {
   Machine &m = M();
   for (auto &view : m.views)
-    munmap(const_cast<void *>(view.first), view.second);
+    munmap(const_cast<void *>(view.first), view.second.size);
   for (auto &file : m.files)
     close(file.second.fd);
   for (auto &mapping : m.mappings)
@@ -173,7 +185,8 @@ namespace {
 void RemoveLastDrive() {
   CloseAllFiles();
   std::error_code error;
-  if (!M().driveRoot.empty()) fs::remove_all(M().driveRoot, error);
+  if (!M().driveRoot.empty())
+    fs::remove_all(M().driveRoot, error);
 }
 }  // namespace
 
@@ -501,6 +514,10 @@ BOOL SetEndOfFile(HANDLE hFile) {
     return Fail(ERROR_INVALID_HANDLE);
   if ((pFile->dwAccess & GENERIC_WRITE) == 0)
     return Fail(ERROR_ACCESS_DENIED);
+  // Windows refuses to cut a file that is mapped; on the host a cut under a live view would
+  // end the process with SIGBUS at the next write through it.
+  if (sim::Mapped(pFile->hostPath))
+    return Fail(1224);
   off_t position = lseek(pFile->fd, 0, SEEK_CUR);
   if (ftruncate(pFile->fd, position) != 0)
     return Fail(ERROR_ACCESS_DENIED);
@@ -581,7 +598,7 @@ void *MapViewOfFile(HANDLE hFileMappingObject, DWORD, DWORD dwFileOffsetHigh, DW
     sim::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  M().views[pView] = size;
+  M().views[pView] = sim::Machine::OpenView{size, sim::Resolve(it->second.winPath).hostPath};
   return pView;
 }
 
@@ -591,7 +608,7 @@ BOOL UnmapViewOfFile(const void *lpBaseAddress) {
     sim::Problem("UnmapViewOfFile on an unknown view");
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  munmap(const_cast<void *>(it->first), it->second);
+  munmap(const_cast<void *>(it->first), it->second.size);
   M().views.erase(it);
   return 1;
 }

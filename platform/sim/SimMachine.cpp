@@ -139,8 +139,7 @@ std::vector<std::string> OpenHandles() {
   for (auto &entry : m.mappings)
     open.push_back("mapping " + entry.second.winPath);
   for (auto &entry : m.views) {
-    std::snprintf(ucHex, sizeof ucHex, "%p", entry.first);
-    open.push_back(std::string("view ") + ucHex);
+    open.push_back("view of " + entry.second.hostPath);
   }
   for (auto &entry : m.globals) {
     std::snprintf(ucHex, sizeof ucHex, "%#lx", static_cast<unsigned long>(entry.first));
@@ -203,11 +202,11 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, char *lpBuffer, int cchBufferMax)
 int MessageBoxA(HWND, const char *lpText, const char *lpCaption, UINT uType) {
   DWORD dwCode = 0;
   sim::Machine &m = M();
-  m.boxes.push_back(sim::MessageBoxRecord{lpText ? lpText : "", lpCaption ? lpCaption : "", uType});
   if (Fails(Call::MessageBox, "", &dwCode)) {
     sim::SetLastError(dwCode);
-    return 0;
+    return 0;  // a box that fails is never shown
   }
+  m.boxes.push_back(sim::MessageBoxRecord{lpText ? lpText : "", lpCaption ? lpCaption : "", uType});
   if (m.answers.empty()) {
     sim::Problem(std::string("message box without a scripted answer: ") + (lpText ? lpText : ""));
     return 0;

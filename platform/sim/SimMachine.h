@@ -78,7 +78,11 @@ struct Machine {
   std::map<std::uintptr_t, OpenFile> files;
   std::map<std::uintptr_t, OpenSearch> searches;
   std::map<std::uintptr_t, OpenMapping> mappings;
-  std::map<const void *, size_t> views;
+  struct OpenView {
+    size_t size;
+    std::string hostPath;
+  };
+  std::map<const void *, OpenView> views;
   std::map<std::uintptr_t, OpenGlobal> globals;
   // dialogs, version, restart
   std::deque<int> answers;

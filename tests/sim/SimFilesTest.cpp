@@ -84,6 +84,9 @@ TEST_F(SimFiles, AMappingLargerThanTheFileGrowsItZeroFilled) {
   ASSERT_NE(pucView, nullptr);
   EXPECT_EQ(std::string(pucView, 8), std::string("abc\0\0\0\0\0", 8));
   pucView[3] = 'd';
+  // A mapped file cannot be cut, as on Windows.
+  EXPECT_FALSE(os::SetEndOfFile(hFile));
+  EXPECT_EQ(os::GetLastError(), 1224u);
   os::UnmapViewOfFile(pucView);
   os::CloseHandle(hMapping);
   EXPECT_EQ(os::SetFilePointer(hFile, 4, nullptr, os::FILE_BEGIN), 4u);
