@@ -31,8 +31,11 @@ int ShowMessage(os::UINT uTextId, os::UINT uCaptionId, os::UINT uStyle) {
   char ucText[TEXT_SIZE] = "";
   char ucCaption[TEXT_SIZE] = "";
   os::HINSTANCE hInstance = os::GetModuleHandleA(nullptr);
-  os::LoadStringA(hInstance, uTextId, ucText, TEXT_SIZE);
-  os::LoadStringA(hInstance, uCaptionId, ucCaption, TEXT_SIZE);
+  // Without the module handle there is no string table to read: the texts stay empty.
+  if (hInstance != nullptr) {
+    os::LoadStringA(hInstance, uTextId, ucText, TEXT_SIZE);
+    os::LoadStringA(hInstance, uCaptionId, ucCaption, TEXT_SIZE);
+  }
   return os::MessageBoxA(nullptr, ucText, ucCaption, uStyle);
 }
 

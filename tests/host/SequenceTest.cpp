@@ -108,6 +108,13 @@ TEST_F(Sequence, FailedBoxesGoOnPastTheConfirmationAndTheQuestionButDoNotRestart
   EXPECT_FALSE(sim::KeyExists(os::HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Class\\USB\\0000"));
 }
 
+TEST_F(Sequence, WithoutTheModuleHandleTheBoxesShowEmptyTexts) {
+  sim::AddFault({sim::Call::GetModuleHandle, 1, 126, false, ""});
+  EXPECT_EQ(Run({os::IDNO}), 5);
+  EXPECT_EQ(sim::CallCount(sim::Call::LoadString), 0);
+  ExpectBox(0, "", "", os::MB_YESNO);
+}
+
 TEST_F(Sequence, TheMinorVersionPicksTheWindowsForm) {
   const struct {
     os::DWORD dwMinor;
