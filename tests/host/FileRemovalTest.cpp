@@ -52,6 +52,17 @@ TEST_F(Files, AFailedMappingOrViewLeavesTheFileAsItWas) {
   }
 }
 
+TEST_F(Files, AnEntryTooLongForItsLineIsRefusedNotCut) {
+  std::string longPath = "C:\\" + std::string(1020, 'p');
+  EXPECT_EQ(QueueBootRename(longPath.c_str(), nullptr), 0);
+  EXPECT_FALSE(sim::ReadFile(INI, nullptr));
+  std::string fits = "C:\\" + std::string(1000, 'p');
+  EXPECT_EQ(QueueBootRename(fits.c_str(), nullptr), 1);
+  std::string after;
+  ASSERT_TRUE(sim::ReadFile(INI, &after));
+  EXPECT_EQ(after, "[Rename]\r\nNUL=" + fits + "\r\n");
+}
+
 TEST_F(Files, MoveFileExWhereSupportedWritesNothing) {
   sim::SetMoveFileExSupported(true);
   EXPECT_NE(QueueBootRename(FILE_PATH, nullptr), 0);
