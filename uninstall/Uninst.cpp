@@ -27,14 +27,21 @@ const int MONITOR_LENGTH_LIMIT = 334;
 const os::UINT RESTART_FLAGS = os::EWX_SHUTDOWN | os::EWX_REBOOT;
 const os::DWORD RESTART_RESERVED = 0xFFFFFFFFu;
 
-int ShowMessage(os::UINT uTextId, os::UINT uCaptionId, os::UINT uStyle) {
+const int CAPTION_FIRST = 1;
+
+// Loads the two strings, in the order given (the confirmation loads its text first, the other
+// boxes their caption first), and shows them.
+int ShowMessage(os::UINT uTextId, os::UINT uCaptionId, os::UINT uStyle, int fCaptionFirst = 0) {
   char ucText[TEXT_SIZE] = "";
   char ucCaption[TEXT_SIZE] = "";
   os::HINSTANCE hInstance = os::GetModuleHandleA(nullptr);
   // Without the module handle there is no string table to read: the texts stay empty.
   if (hInstance != nullptr) {
+    if (fCaptionFirst)
+      os::LoadStringA(hInstance, uCaptionId, ucCaption, TEXT_SIZE);
     os::LoadStringA(hInstance, uTextId, ucText, TEXT_SIZE);
-    os::LoadStringA(hInstance, uCaptionId, ucCaption, TEXT_SIZE);
+    if (!fCaptionFirst)
+      os::LoadStringA(hInstance, uCaptionId, ucCaption, TEXT_SIZE);
   }
   return os::MessageBoxA(nullptr, ucText, ucCaption, uStyle);
 }
@@ -55,11 +62,11 @@ void DetectOsForm() {
 // The verdict after the survey: 0 stops the run.
 int GiveSurveyVerdict() {
   if (g_State.iConnectedCount > 0) {
-    ShowMessage(IDS_CONNECTED_TEXT, IDS_VERDICT_CAPTION, os::MB_OK);
+    ShowMessage(IDS_CONNECTED_TEXT, IDS_VERDICT_CAPTION, os::MB_OK, CAPTION_FIRST);
     return 0;
   }
   if (g_State.iConfiguredCount > 0 &&
-      ShowMessage(IDS_CONFIGURED_TEXT, IDS_VERDICT_CAPTION, os::MB_YESNO) == os::IDYES) {
+      ShowMessage(IDS_CONFIGURED_TEXT, IDS_VERDICT_CAPTION, os::MB_YESNO, CAPTION_FIRST) == os::IDYES) {
     return 0;
   }
   return 1;
@@ -188,7 +195,7 @@ int RunUninstall(const char *pucDriverFile, const char *pucMonitor) {
   if (!fProceed)
     return 0;
   RemoveLeftovers(pucDriverFile, pucMonitor, ucProviderName);
-  if (ShowMessage(IDS_RESTART_TEXT, IDS_RESTART_CAPTION, os::MB_YESNO) == os::IDYES) {
+  if (ShowMessage(IDS_RESTART_TEXT, IDS_RESTART_CAPTION, os::MB_YESNO, CAPTION_FIRST) == os::IDYES) {
     os::ExitWindowsEx(RESTART_FLAGS, RESTART_RESERVED);
   }
   return 1;

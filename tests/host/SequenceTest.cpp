@@ -115,6 +115,17 @@ TEST_F(Sequence, WithoutTheModuleHandleTheBoxesShowEmptyTexts) {
   ExpectBox(0, "", "", os::MB_YESNO);
 }
 
+TEST_F(Sequence, TheConfirmationLoadsItsTextFirstAndTheOtherBoxesTheirCaption) {
+  Load(Crlf(TYPICAL_REGISTRY));
+  // Loads 2, 4 and 5 fail: strings 1, 5 and 7 in the order the sequence loads them.
+  for (int n : {2, 4, 5})
+    sim::AddFault({sim::Call::LoadString, n, 1814, false, ""});
+  EXPECT_EQ(Run({os::IDYES, os::IDNO, os::IDNO}), 0);
+  ExpectBox(0, STR_CONFIRM_TEXT, "", os::MB_YESNO);
+  ExpectBox(1, "", STR_VERDICT_CAPTION, os::MB_YESNO);
+  ExpectBox(2, STR_RESTART_TEXT, "", os::MB_YESNO);
+}
+
 TEST_F(Sequence, TheMinorVersionPicksTheWindowsForm) {
   const struct {
     os::DWORD dwMinor;
