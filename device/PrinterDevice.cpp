@@ -128,6 +128,17 @@ void HandleInstance(os::HKEY hKeyType, os::HKEY hKeyInstance, const char *ucDevi
 
 }  // namespace
 
+os::LONG OpenDeviceInstance(os::HKEY hKeyType, const char *pucId, const char *pucInstance, char *ucUsbName,
+                            os::HKEY *phKeyInstance) {
+  CopyText(ucUsbName, USB_NAME_SIZE, "USB\\");
+  AppendText(ucUsbName, USB_NAME_SIZE, pucId);
+  AppendText(ucUsbName, USB_NAME_SIZE, "\\");
+  AppendText(ucUsbName, USB_NAME_SIZE, pucInstance);
+  os::LONG lResult = os::RegOpenKeyExA(hKeyType, pucInstance, 0, os::KEY_WRITE, phKeyInstance);
+  TraceLine(" Opened key <%s> result %d\n", ucUsbName, lResult);
+  return lResult;
+}
+
 const char *DeviceKeyTail(const char *ucDeviceKey, int iOffset) {
   int iCount = 0;
   int iPosition = -1;
@@ -165,14 +176,8 @@ int CleanPrinterDevice(os::HKEY hKeyType, os::HKEY hKeyNode) {
     return 1;
 
   char ucUsbName[USB_NAME_SIZE];
-  CopyText(ucUsbName, sizeof ucUsbName, "USB\\");
-  AppendText(ucUsbName, sizeof ucUsbName, ucId);
-  AppendText(ucUsbName, sizeof ucUsbName, "\\");
-  AppendText(ucUsbName, sizeof ucUsbName, ucDeviceKey);
   os::HKEY hKeyInstance = nullptr;
-  os::LONG lResult = os::RegOpenKeyExA(hKeyType, ucDeviceKey, 0, os::KEY_WRITE, &hKeyInstance);
-  TraceLine(" Opened key <%s> result %d\n", ucUsbName, lResult);
-  if (lResult != os::ERROR_SUCCESS)
+  if (OpenDeviceInstance(hKeyType, ucId, ucDeviceKey, ucUsbName, &hKeyInstance) != os::ERROR_SUCCESS)
     return 1;
   HandleInstance(hKeyType, hKeyInstance, ucDeviceKey, ucId, pucKeyPart, ucUsbName);
   return 1;

@@ -19,6 +19,11 @@ int CleanPrinterDevice(os::HKEY hKeyType, os::HKEY hKeyNode);
 /// Removes the interface class key that a device's symbolic name names (from its first '{').
 void RemoveInterfaceClass(const char *pucSymbolicName);
 
+/// Builds ucUsbName (USB_NAME_SIZE bytes) = "USB\" + pucId + "\" + pucInstance, opens the
+/// instance key pucInstance under hKeyType and traces the open under that name.
+os::LONG OpenDeviceInstance(os::HKEY hKeyType, const char *pucId, const char *pucInstance, char *ucUsbName,
+                            os::HKEY *phKeyInstance);
+
 /// The part of ucDeviceKey that starts iOffset characters after its third '&', and its trace
 /// line. With fewer than three '&' it is the whole value (position traced as -1); an offset
 /// that passes the end gives the empty text at the value's end.

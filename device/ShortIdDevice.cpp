@@ -25,18 +25,13 @@ int CleanShortIdDevice(os::HKEY hKeyShortType, os::HKEY hKeyNode) {
     return 1;
 
   char ucShortUsbName[USB_NAME_SIZE];
-  CopyText(ucShortUsbName, sizeof ucShortUsbName, "USB\\");
-  AppendText(ucShortUsbName, sizeof ucShortUsbName, g_State.ucSharedText);
-  AppendText(ucShortUsbName, sizeof ucShortUsbName, "\\");
-  AppendText(ucShortUsbName, sizeof ucShortUsbName, pucDeviceKey);
   os::HKEY hKeyInstance = nullptr;
-  os::LONG lResult = os::RegOpenKeyExA(hKeyShortType, pucDeviceKey, 0, os::KEY_WRITE, &hKeyInstance);
-  TraceLine(" Opened key <%s> result %d\n", ucShortUsbName, lResult);
-  if (lResult != os::ERROR_SUCCESS)
+  if (OpenDeviceInstance(hKeyShortType, g_State.ucSharedText, pucDeviceKey, ucShortUsbName, &hKeyInstance) !=
+      os::ERROR_SUCCESS)
     return 1;
 
   char ucScratch[TEXT_SIZE] = "";
-  lResult = QueryTracedValue(hKeyInstance, "SymbolicName", ucScratch, TEXT_LIMIT);
+  os::LONG lResult = QueryTracedValue(hKeyInstance, "SymbolicName", ucScratch, TEXT_LIMIT);
   if (lResult == os::ERROR_SUCCESS && g_State.uiPass == PASS_REMOVAL)
     RemoveInterfaceClass(ucScratch);
   os::RegCloseKey(hKeyInstance);

@@ -60,6 +60,20 @@ std::shared_ptr<RegKey> SharedChild(RegKey *pKey, const std::string &name) {
   return nullptr;
 }
 
+// Walks the named subkeys down from key; null when one is missing. *pPath (when given) gets
+// each name appended as spelt in the registry.
+std::shared_ptr<RegKey> Descend(std::shared_ptr<RegKey> key, const std::vector<std::string> &parts,
+                                std::string *pPath) {
+  for (const std::string &part : parts) {
+    key = SharedChild(key.get(), part);
+    if (!key)
+      return nullptr;
+    if (pPath)
+      *pPath += "\\" + key->name;
+  }
+  return key;
+}
+
 std::string JoinPath(const std::string &base, const std::vector<std::string> &parts) {
   std::string path = base;
   for (const std::string &part : parts)
@@ -219,12 +233,9 @@ LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResu
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  for (const std::string &part : parts) {
-    key = sim::SharedChild(key.get(), part);
-    if (!key)
-      return ERROR_FILE_NOT_FOUND;
-    path += "\\" + key->name;
-  }
+  key = sim::Descend(key, parts, &path);
+  if (!key)
+    return ERROR_FILE_NOT_FOUND;
   std::uintptr_t handle = sim::NewHandle();
   M().keys[handle] = sim::OpenKey{key, path};
   *phkResult = reinterpret_cast<HKEY>(handle);
@@ -317,11 +328,9 @@ LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  for (const std::string &part : parts) {
-    key = sim::SharedChild(key.get(), part);
-    if (!key)
-      return ERROR_FILE_NOT_FOUND;
-  }
+  key = sim::Descend(key, parts, nullptr);
+  if (!key)
+    return ERROR_FILE_NOT_FOUND;
   // An empty subkey name deletes the key the handle names, as the NT family does: the most
   // destructive reading, so that a caller passing one is caught.
   sim::RegKey *pParent = key->pParent;
