@@ -59,13 +59,40 @@ add_test(NAME wine_tests
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/run-wine-tests.sh $<TARGET_FILE:uninst_win32_tests>)
 set_tests_properties(wine_tests PROPERTIES TIMEOUT 600)
 
-# The shipped Uninst.exe (from the win32 preset's tree) run end to end under Wine, through the
-# debugger harness that reads its trace whole and clicks its message boxes.
-add_executable(WinRun ${CMAKE_SOURCE_DIR}/platform/win32/tools/WinRun.cpp)
-target_compile_options(WinRun PRIVATE ${UNINST_WARNINGS})
-target_link_options(WinRun PRIVATE -static)
+# The shipped Uninst.exe (from the win32 preset's tree) run end to end under Wine on the sample
+# machines, against uninst-sim (from the host preset's tree) on the same machines and answers.
+# The helpers: RegImage seeds and exports the registry, TraceRun records the trace as a debugger,
+# BoxAnswer answers the boxes and takes the screenshots kept under build/e2e/.
+foreach(helper RegImage TraceRun BoxAnswer)
+  add_executable(${helper} ${CMAKE_SOURCE_DIR}/tests/e2e/${helper}.cpp)
+  target_compile_options(${helper} PRIVATE ${UNINST_WARNINGS})
+  target_include_directories(${helper} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_options(${helper} PRIVATE -static)
+endforeach()
 set(UNINST_APP_EXE ${CMAKE_SOURCE_DIR}/build/win32/app/Uninst.exe CACHE FILEPATH "Uninst.exe of the win32 preset")
-add_test(NAME wine_uninstall_end_to_end
-  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/run-wine-e2e.sh ${UNINST_APP_EXE} $<TARGET_FILE:WinRun>
-          ${CMAKE_SOURCE_DIR}/samples/typical)
-set_tests_properties(wine_uninstall_end_to_end PROPERTIES TIMEOUT 600)
+set(UNINST_SIM_EXE ${CMAKE_SOURCE_DIR}/build/host/tools/uninst-sim CACHE FILEPATH "uninst-sim of the host preset")
+
+# NAME: machine, the string ids of the boxes the run shows, and extra driver arguments (answers
+# other than the sample's own, another Windows form).
+function(uninst_e2e_test name machine boxes)
+  if(NOT EXISTS ${CMAKE_SOURCE_DIR}/samples/${machine})
+    return()
+  endif()
+  add_test(NAME e2e_${name}
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e.sh --uninst ${UNINST_APP_EXE}
+            --helpers $<TARGET_FILE_DIR:TraceRun> --sim ${UNINST_SIM_EXE} --work ${CMAKE_SOURCE_DIR}/build/e2e
+            --machine ${CMAKE_SOURCE_DIR}/samples/${machine} --case ${name} --boxes ${boxes} ${ARGN})
+  set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
+add_test(NAME e2e_compare_selftest COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/test_compare.py)
+add_test(NAME e2e_registry_round_trip
+  COMMAND xvfb-run -a bash ${CMAKE_SOURCE_DIR}/tests/e2e/regimage-roundtrip.sh $<TARGET_FILE_DIR:RegImage>
+          ${CMAKE_SOURCE_DIR}/build/e2e ${CMAKE_SOURCE_DIR}/tests/e2e/data/roundtrip.reg
+          ${CMAKE_SOURCE_DIR}/samples/typical/registry.reg)
+set_tests_properties(e2e_registry_round_trip PROPERTIES TIMEOUT 300)
+
+uninst_e2e_test(typical_98 typical 2,5,8 --answers yes,no,no --os 98)
+uninst_e2e_test(typical_me typical 2,5,8 --answers yes,no,no --os me)
+uninst_e2e_test(typical_cancel typical 2,5 --answers yes,yes)
+uninst_e2e_test(typical_declined typical 2 --answers no)

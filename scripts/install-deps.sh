@@ -20,6 +20,7 @@ need wine32:i386
 need wine64
 need xvfb
 need xauth
+need imagemagick
 need python3
 
 # A package can be registered as installed while files of it are gone: reinstall it then.
