@@ -95,6 +95,9 @@ void Reset() {
   ResetFiles();
 }
 
+void SetAnswerSource(std::function<int(const MessageBoxRecord &)> source) {
+  M().answerSource = std::move(source);
+}
 void QueueAnswer(int iAnswer) {
   M().answers.push_back(iAnswer);
 }
@@ -207,12 +210,15 @@ int MessageBoxA(HWND, const char *lpText, const char *lpCaption, UINT uType) {
     return 0;  // a box that fails is never shown
   }
   m.boxes.push_back(sim::MessageBoxRecord{lpText ? lpText : "", lpCaption ? lpCaption : "", uType});
-  if (m.answers.empty()) {
-    sim::Problem(std::string("message box without a scripted answer: ") + (lpText ? lpText : ""));
-    return 0;
+  int &iAnswer = m.boxes.back().iAnswer;
+  if (m.answerSource) {
+    iAnswer = m.answerSource(m.boxes.back());
+  } else if (m.answers.empty()) {
+    sim::Problem("message box without a scripted answer: " + m.boxes.back().text);
+  } else {
+    iAnswer = m.answers.front();
+    m.answers.pop_front();
   }
-  int iAnswer = m.answers.front();
-  m.answers.pop_front();
   return iAnswer;
 }
 
