@@ -54,6 +54,7 @@ bool Fails(Call kind, const std::string &path, os::DWORD *pCode) {
   Machine &m = M();
   ++m.counts[kind];
   ++m.counts[Call::Any];
+  m.callLog.push_back(kind);
   bool fFails = false;
   for (Machine::PlannedFault &planned : m.faults) {
     const Fault &fault = planned.fault;
@@ -118,6 +119,12 @@ void ClearTrace() {
 }
 void AddFault(const Fault &fault) {
   M().faults.push_back(Machine::PlannedFault{fault, 0});
+}
+void ClearFaults() {
+  M().faults.clear();
+}
+const std::vector<Call> &CallLog() {
+  return M().callLog;
 }
 int CallCount(Call kind) {
   auto it = M().counts.find(kind);

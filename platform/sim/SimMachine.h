@@ -99,6 +99,7 @@ struct Machine {
   };
   std::vector<PlannedFault> faults;
   std::map<Call, int> counts;
+  std::vector<Call> callLog;
   std::vector<std::string> problems;
   std::uintptr_t nextHandle = 0x1000;
   os::DWORD dwLastError = 0;

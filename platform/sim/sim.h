@@ -152,6 +152,10 @@ struct Fault {
 /// UnmapViewOfFile, GlobalUnlock, GlobalFree), GetLastError and OutputDebugStringA never fail
 /// and are not counted.
 void AddFault(const Fault &fault);
+/// Drops every planned fault: the next calls succeed again.
+void ClearFaults();
+/// Every counted call since Reset(), in order.
+const std::vector<Call> &CallLog();
 /// How many counted calls of a kind were made since Reset().
 int CallCount(Call kind);
 /// Descriptions of every handle still open (key, file, search, mapping, view, memory block).
