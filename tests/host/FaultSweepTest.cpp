@@ -298,6 +298,23 @@ std::string CheckWinInit(const State &before, const State &after, const std::set
   return "";
 }
 
+// The first key, value or file that one state holds and the other does not.
+std::string FirstDifference(const State &left, const State &right) {
+  for (const std::string &key : left.keys) {
+    if (right.keys.count(key) == 0)
+      return key;
+  }
+  for (const auto &value : left.values) {
+    if (right.values.count(value.first) == 0)
+      return value.first;
+  }
+  for (const auto &file : left.files) {
+    if (right.files.count(file.first) == 0)
+      return file.first;
+  }
+  return "(something the clean run left is gone)";
+}
+
 struct Plan {
   int n;
   os::DWORD code;  // for the failing kind; from then on each kind takes its own list's code
@@ -327,7 +344,7 @@ struct Tally {
   int iConverged = 0;
   int iNulRuns = 0;
   std::vector<std::pair<std::string, std::string>> refusalsTurnedRemovals;  // failing kind, run
-  std::map<std::string, int> notConverged;                                  // by failing kind and persistence
+  std::map<std::string, std::pair<int, std::string>> notConverged;          // by failing kind: runs, an example
 };
 
 class FaultSweep : public ::testing::TestWithParam<const char *> {};
@@ -393,7 +410,9 @@ TEST_P(FaultSweep, EveryFailedCallFailsSafe) {
         if (second.keys == cleanEnd.keys && second.values == cleanEnd.values && second.files == cleanEnd.files) {
           ++tally.iConverged;
         } else {
-          ++tally.notConverged[std::string(KindName(failing)) + (fPersistent ? " from then on" : " once")];
+          auto &entry = tally.notConverged[std::string(KindName(failing)) + (fPersistent ? " from then on" : " once")];
+          if (entry.first++ == 0)
+            entry.second = what + ": still there: " + FirstDifference(second, cleanEnd);
         }
       }
     }
@@ -403,7 +422,8 @@ TEST_P(FaultSweep, EveryFailedCallFailsSafe) {
       "after a second run\n",
       GetParam(), tally.iRuns, tally.iNulRuns, tally.iConverged);
   for (const auto &kind : tally.notConverged)
-    std::printf("[ diverge  ] %s: %d runs\n", kind.first.c_str(), kind.second);
+    std::printf("[ diverge  ] %s: %d runs, e.g. %s\n", kind.first.c_str(), kind.second.first,
+                kind.second.second.c_str());
   std::map<std::string, int> findings;
   for (const auto &finding : tally.refusalsTurnedRemovals)
     ++findings[finding.first];
