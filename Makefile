@@ -41,7 +41,7 @@ test: test-host test-win32 fuzz
 
 # The uninstaller on the bundled sample machine, answering Yes, No, No.
 demo: host
-	build/host/tools/uninst-sim --answers yes,no,no samples/typical
+	build/host/tools/uninst-sim --machine samples/win98 --answers yes,no,no
 
 clean:
 	rm -rf build

@@ -7,17 +7,19 @@ if(UNINST_FUZZ)
   return()
 endif()
 
+add_subdirectory(${CMAKE_SOURCE_DIR}/tools ${CMAKE_BINARY_DIR}/tools)
+
 file(GLOB_RECURSE UNINST_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/portable/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
 add_executable(uninst_tests ${UNINST_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineSim.cpp)
 target_compile_options(uninst_tests PRIVATE ${UNINST_WARNINGS})
-target_compile_definitions(uninst_tests PRIVATE UNINST_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
-target_link_libraries(uninst_tests PRIVATE uninst_core platform_sim GTest::gtest GTest::gtest_main)
+target_compile_definitions(uninst_tests PRIVATE UNINST_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
+  UNINST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_link_libraries(uninst_tests PRIVATE uninst_sim_tool uninst_core platform_sim GTest::gtest GTest::gtest_main)
+add_test(NAME sample_images_current
+  COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/samples/make-samples.py --check)
 include(GoogleTest)
 gtest_discover_tests(uninst_tests DISCOVERY_TIMEOUT 60)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
-  add_subdirectory(${CMAKE_SOURCE_DIR}/tools ${CMAKE_BINARY_DIR}/tools)
-endif()

@@ -21,3 +21,5 @@ run() {
 
 run InfFuzz "$root/tests/data/inf"
 run BootRenameFuzz "$root/tests/data/wininit"
+run RegeditFuzz "$root/tests/data/regedit"
+run WholeRunFuzz "$root/tests/data/wholerun"

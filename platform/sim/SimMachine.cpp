@@ -54,6 +54,7 @@ bool Fails(Call kind, const std::string &path, os::DWORD *pCode) {
   Machine &m = M();
   ++m.counts[kind];
   ++m.counts[Call::Any];
+  m.callLog.push_back(kind);
   bool fFails = false;
   for (Machine::PlannedFault &planned : m.faults) {
     const Fault &fault = planned.fault;
@@ -95,6 +96,9 @@ void Reset() {
   ResetFiles();
 }
 
+void SetAnswerSource(std::function<int(const MessageBoxRecord &)> source) {
+  M().answerSource = std::move(source);
+}
 void QueueAnswer(int iAnswer) {
   M().answers.push_back(iAnswer);
 }
@@ -115,6 +119,12 @@ void ClearTrace() {
 }
 void AddFault(const Fault &fault) {
   M().faults.push_back(Machine::PlannedFault{fault, 0});
+}
+void ClearFaults() {
+  M().faults.clear();
+}
+const std::vector<Call> &CallLog() {
+  return M().callLog;
 }
 int CallCount(Call kind) {
   auto it = M().counts.find(kind);
@@ -207,12 +217,15 @@ int MessageBoxA(HWND, const char *lpText, const char *lpCaption, UINT uType) {
     return 0;  // a box that fails is never shown
   }
   m.boxes.push_back(sim::MessageBoxRecord{lpText ? lpText : "", lpCaption ? lpCaption : "", uType});
-  if (m.answers.empty()) {
-    sim::Problem(std::string("message box without a scripted answer: ") + (lpText ? lpText : ""));
-    return 0;
+  int &iAnswer = m.boxes.back().iAnswer;
+  if (m.answerSource) {
+    iAnswer = m.answerSource(m.boxes.back());
+  } else if (m.answers.empty()) {
+    sim::Problem("message box without a scripted answer: " + m.boxes.back().text);
+  } else {
+    iAnswer = m.answers.front();
+    m.answers.pop_front();
   }
-  int iAnswer = m.answers.front();
-  m.answers.pop_front();
   return iAnswer;
 }
 

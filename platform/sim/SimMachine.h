@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -86,6 +87,7 @@ struct Machine {
   std::map<std::uintptr_t, OpenGlobal> globals;
   // dialogs, version, restart
   std::deque<int> answers;
+  std::function<int(const MessageBoxRecord &)> answerSource;
   std::vector<MessageBoxRecord> boxes;
   os::DWORD dwMinor = 10;
   std::vector<RestartRecord> restarts;
@@ -97,6 +99,7 @@ struct Machine {
   };
   std::vector<PlannedFault> faults;
   std::map<Call, int> counts;
+  std::vector<Call> callLog;
   std::vector<std::string> problems;
   std::uintptr_t nextHandle = 0x1000;
   os::DWORD dwLastError = 0;

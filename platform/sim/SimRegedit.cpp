@@ -255,7 +255,7 @@ std::string HexLine(const std::string &start, const std::string &data) {
   return out;
 }
 
-std::string ValueLine(const RegValue &value) {
+std::string ValueLine(const RegistryValue &value) {
   std::string start = value.name.empty() ? "@=" : Quote(value.name) + "=";
   if (value.dwType == os::REG_SZ && IsPlainText(value.data)) {
     return start + Quote(value.data.substr(0, value.data.size() - 1));
@@ -275,13 +275,13 @@ std::string ValueLine(const RegValue &value) {
   return HexLine(start + ucKind, value.data);
 }
 
-void ExportKey(const RegRoot &root, const RegKey *pKey, std::string *pOut) {
-  *pOut += "[" + KeyPath(root, pKey) + "]\r\n";
+void CollectKey(const RegRoot &root, const RegKey *pKey, std::vector<RegistryKey> *pKeys) {
+  RegistryKey key{KeyPath(root, pKey), {}};
   for (const RegValue &value : pKey->values)
-    *pOut += ValueLine(value) + "\r\n";
-  *pOut += "\r\n";
+    key.values.push_back(RegistryValue{value.name, value.dwType, value.data});
+  pKeys->push_back(std::move(key));
   for (const auto &child : pKey->children)
-    ExportKey(root, child.get(), pOut);
+    CollectKey(root, child.get(), pKeys);
 }
 
 }  // namespace
@@ -302,13 +302,28 @@ bool ImportRegistry(const std::string &image, std::string *pError) {
   return true;
 }
 
-std::string ExportRegistry() {
-  std::string out = "REGEDIT4\r\n\r\n";
+std::vector<RegistryKey> RegistryKeys() {
+  std::vector<RegistryKey> keys;
   for (const RegRoot &root : M().roots) {
     for (const auto &child : root.key->children)
-      ExportKey(root, child.get(), &out);
+      CollectKey(root, child.get(), &keys);
+  }
+  return keys;
+}
+
+std::string RegeditImage(const std::vector<RegistryKey> &keys) {
+  std::string out = "REGEDIT4\r\n\r\n";
+  for (const RegistryKey &key : keys) {
+    out += "[" + key.path + "]\r\n";
+    for (const RegistryValue &value : key.values)
+      out += ValueLine(value) + "\r\n";
+    out += "\r\n";
   }
   return out;
+}
+
+std::string ExportRegistry() {
+  return RegeditImage(RegistryKeys());
 }
 
 }  // namespace sim

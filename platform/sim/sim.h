@@ -4,6 +4,7 @@
 #ifndef UNINST_PLATFORM_SIM_SIM_H
 #define UNINST_PLATFORM_SIM_SIM_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,19 @@ bool ImportRegistry(const std::string &image, std::string *pError);
 /// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
 /// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
 std::string ExportRegistry();
+struct RegistryValue {
+  std::string name;  // "" for the default value
+  os::DWORD dwType;
+  std::string data;  // raw bytes; a text value holds its terminating NUL
+};
+struct RegistryKey {
+  std::string path;  // with the root's name: "HKEY_LOCAL_MACHINE\\Software"
+  std::vector<RegistryValue> values;
+};
+/// Every key, parents before their subkeys, in enumeration order.
+std::vector<RegistryKey> RegistryKeys();
+/// The keys as a REGEDIT4 image, in the order given, written as ExportRegistry writes them.
+std::string RegeditImage(const std::vector<RegistryKey> &keys);
 /// Creates a key and its missing parents under a root.
 void CreateKey(os::HKEY hRoot, const std::string &path);
 /// Sets a text value (REG_SZ), creating the key when needed.
@@ -102,7 +116,10 @@ struct MessageBoxRecord {
   std::string text;
   std::string caption;
   os::UINT uStyle;
+  int iAnswer = 0;  // what MessageBoxA returned
 };
+/// When set, answers every box in place of the scripted answers; it may throw to end the run.
+void SetAnswerSource(std::function<int(const MessageBoxRecord &)> source);
 /// Every box shown, in order.
 std::vector<MessageBoxRecord> MessageBoxes();
 /// Sets dwMinorVersion of GetVersionExA (10 Windows 98, 90 Windows ME, or any other value).
@@ -135,6 +152,10 @@ struct Fault {
 /// UnmapViewOfFile, GlobalUnlock, GlobalFree), GetLastError and OutputDebugStringA never fail
 /// and are not counted.
 void AddFault(const Fault &fault);
+/// Drops every planned fault: the next calls succeed again.
+void ClearFaults();
+/// Every counted call since Reset(), in order.
+const std::vector<Call> &CallLog();
 /// How many counted calls of a kind were made since Reset().
 int CallCount(Call kind);
 /// Descriptions of every handle still open (key, file, search, mapping, view, memory block).

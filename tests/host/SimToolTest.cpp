@@ -1,0 +1,272 @@
+// uninst-sim run in-process on the bundled sample machines: exit codes, what the report says,
+// and the undo image giving back the registry the run started from.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "tools/SimTool.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string SAMPLES = std::string(UNINST_SOURCE_DIR) + "/samples/";
+
+std::string ReadAll(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Every file of a folder with its bytes, by relative path (upper-cased when fFold: Windows names
+// are case-insensitive, and the drive keeps the case a file was created with).
+std::map<std::string, std::string> Tree(const fs::path &folder, bool fFold = false) {
+  std::map<std::string, std::string> files;
+  for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file())
+      continue;
+    std::string name = fs::relative(entry.path(), folder).string();
+    if (fFold)
+      std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    files[name] = ReadAll(entry.path());
+  }
+  return files;
+}
+
+// A registry as (key, value name, type, data) items, the order of keys and values aside.
+std::set<std::string> Items(const std::string &image) {
+  std::string error;
+  sim::Reset();
+  EXPECT_TRUE(sim::ImportRegistry(image, &error)) << error;
+  std::set<std::string> items;
+  for (const sim::RegistryKey &key : sim::RegistryKeys()) {
+    items.insert(key.path);
+    for (const sim::RegistryValue &value : key.values)
+      items.insert(key.path + " | " + value.name + " | " + std::to_string(value.dwType) + " | " + value.data);
+  }
+  return items;
+}
+
+struct ToolRun {
+  int iExitCode;
+  std::string out;
+  std::string err;
+  fs::path folder;
+  std::string File(const std::string &name) const {
+    return ReadAll(folder / name);
+  }
+};
+
+class SimToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scratch = fs::temp_directory_path() / ("uninst-sim-test-" + std::to_string(::getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+  }
+  void TearDown() override {
+    fs::remove_all(scratch);
+  }
+
+  ToolRun Run(std::vector<std::string> args, std::istream *pTerminal = nullptr) {
+    ToolRun run{0, "", "", scratch / ("run" + std::to_string(++runs))};
+    args.push_back("--out");
+    args.push_back(run.folder.string());
+    std::ostringstream out;
+    std::ostringstream err;
+    run.iExitCode = simtool::RunTool(args, out, err, pTerminal);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+  }
+  // The image's registry and that of the run with its undo image imported on top hold the same
+  // keys and values.
+  void ExpectUndoRestores(const std::string &machine, const ToolRun &run) {
+    std::set<std::string> original = Items(ReadAll(SAMPLES + machine + "/registry.reg"));
+    std::string error;
+    sim::Reset();
+    ASSERT_TRUE(sim::ImportRegistry(run.File("registry.reg"), &error)) << error;
+    ASSERT_TRUE(sim::ImportRegistry(run.File("undo.reg"), &error)) << error;
+    std::set<std::string> restored = Items(sim::ExportRegistry());
+    EXPECT_EQ(restored, original);
+    sim::Reset();
+  }
+
+  fs::path scratch;
+  int runs = 0;
+};
+
+TEST_F(SimToolTest, Win98DefaultRunRemovesThePackageAndReportsIt) {
+  std::map<std::string, std::string> image = Tree(SAMPLES + "win98");
+  ToolRun run = Run({"--machine", SAMPLES + "win98", "--quiet"});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  EXPECT_EQ(Tree(SAMPLES + "win98"), image) << "the image itself must stay untouched";
+
+  std::string report = run.File("report.txt");
+  EXPECT_NE(report.find("Dialogs (3)"), std::string::npos);
+  EXPECT_NE(report.find("-> yes"), std::string::npos);
+  EXPECT_NE(report.find("  HKEY_LOCAL_MACHINE\\Software\\VRAX (3 keys)\n"), std::string::npos);
+  EXPECT_NE(report.find("  HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0004 (1 key)\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("Registry values removed (3)"), std::string::npos);
+  EXPECT_NE(report.find("Registry values found and left (1)\n  HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
+                        "CurrentVersion\\Setup\\SetupX\\INF\\OEM Name : \"C:\\WINDOWS\\INF\\OTHER\\TalvoRWQUSB.INF\""),
+            std::string::npos);
+  EXPECT_NE(report.find("Files deleted (6)"), std::string::npos);
+  EXPECT_NE(report.find("Files queued for deletion at the next boot (0)"), std::string::npos);
+  EXPECT_NE(report.find("Restart requested: no\nExit code: 0\n"), std::string::npos);
+  EXPECT_EQ(report.find("Class\\USB\\0003"), std::string::npos) << "another maker's node was reported removed";
+
+  std::string json = run.File("report.json");
+  EXPECT_NE(json.find("\"exitCode\": 0"), std::string::npos);
+  EXPECT_NE(json.find("{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\VRAX\", \"keyCount\": 3}"), std::string::npos);
+  EXPECT_NE(json.find("associés"), std::string::npos) << "texts are UTF-8 in the JSON report";
+
+  std::map<std::string, std::string> drive = Tree(run.folder / "drive");
+  EXPECT_EQ(drive.count("WINDOWS/SYSTEM/KXUSBPRT.SYS"), 0u);
+  EXPECT_EQ(drive.count("WINDOWS/SYSTEM/PQUSBPRN.SYS"), 1u);
+  EXPECT_EQ(drive.count("WINDOWS/INF/OTHER/PellucidRWQP20.INF"), 1u);
+  EXPECT_EQ(drive["WINDOWS/WININIT.INI"], image["drive/WINDOWS/WININIT.INI"]);
+  ExpectUndoRestores("win98", run);
+}
+
+TEST_F(SimToolTest, TraceFileHoldsEveryLineAsWritten) {
+  ToolRun run = Run({"--machine", SAMPLES + "win98"});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  std::string trace = run.File("trace.txt");
+  EXPECT_EQ(trace.compare(0, 17, " OsVersion <10> \n"), 0);
+  EXPECT_NE(trace.find(" Deleting File <C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS> result 0\n"), std::string::npos);
+  // Standard output shows the boxes and, in order, the same lines.
+  EXPECT_LT(run.out.find("== box [Suppression de pilote USB]"), run.out.find(" OsVersion <10> \n"));
+  EXPECT_NE(run.out.find(trace.substr(0, 200)), std::string::npos);
+  EXPECT_NE(run.out.find("Output written to " + run.folder.string() + "\n"), std::string::npos);
+}
+
+TEST_F(SimToolTest, WinMeDriverInUseGoesToWinInitAndTheShortFormIsCleaned) {
+  ToolRun run = Run({"--machine", SAMPLES + "winme", "--quiet"});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  std::string trace = run.File("trace.txt");
+  EXPECT_NE(trace.find(" OsVersion <90> \n"), std::string::npos);
+  EXPECT_NE(trace.find("Found #2 printer <"), std::string::npos);
+  EXPECT_NE(trace.find(" Opened key <USB\\VID_7A11&PID_0051\\10001> result 0\n"), std::string::npos);
+  EXPECT_NE(trace.find(" Deleting File <C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS> result 5\n"), std::string::npos);
+
+  std::string report = run.File("report.txt");
+  EXPECT_NE(report.find("  C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS by WinInit.ini\n"), std::string::npos);
+  EXPECT_NE(report.find("WinInit.ini lines added (2)\n  [Rename]\n  NUL=C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("DeviceClasses\\{7A110051-3C2E-4B1A-9F00-5441564F0001} (2 keys)"), std::string::npos);
+  // The short-form instance key itself stays.
+  EXPECT_NE(run.File("registry.reg").find("[HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_7A11&PID_0051\\10001]"),
+            std::string::npos);
+  std::map<std::string, std::string> drive = Tree(run.folder / "drive", true);
+  EXPECT_EQ(drive["WINDOWS/WININIT.INI"], "[Rename]\r\nNUL=C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS\r\n");
+  EXPECT_EQ(drive.count("WINDOWS/SYSTEM/KXUSBPRT.SYS"), 1u);
+  ExpectUndoRestores("winme", run);
+}
+
+TEST_F(SimToolTest, MoveFileExQueuesInPlaceOfWinInit) {
+  ToolRun run = Run({"--machine", SAMPLES + "winme", "--movefileex", "--quiet"});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  std::string report = run.File("report.txt");
+  EXPECT_NE(report.find("  C:\\WINDOWS\\SYSTEM\\KXUSBPRT.SYS by MoveFileEx\n"), std::string::npos);
+  EXPECT_NE(report.find("WinInit.ini lines added (0)"), std::string::npos);
+  EXPECT_EQ(Tree(run.folder / "drive", true).count("WINDOWS/WININIT.INI"), 0u);
+}
+
+TEST_F(SimToolTest, ConnectedPrinterRefusesAndChangesNothing) {
+  ToolRun run = Run({"--machine", SAMPLES + "connected", "--quiet"});
+  EXPECT_EQ(run.iExitCode, 5) << run.err;
+  EXPECT_EQ(Items(run.File("registry.reg")), Items(ReadAll(SAMPLES + "connected/registry.reg")));
+  EXPECT_EQ(Tree(run.folder / "drive"), Tree(SAMPLES + "connected/drive"));
+  std::string report = run.File("report.txt");
+  EXPECT_NE(report.find("Dialogs (2)"), std::string::npos);
+  EXPECT_NE(report.find("-> ok"), std::string::npos);
+  EXPECT_NE(report.find("Registry keys removed (0 keys in 0 subtrees)"), std::string::npos);
+  EXPECT_EQ(run.File("undo.reg"), "REGEDIT4\r\n\r\n");
+}
+
+TEST_F(SimToolTest, AnswersDecideWhetherAndHowFarTheRunGoes) {
+  struct Case {
+    std::string answers;
+    int iExitCode;
+    bool fRemoves;
+    bool fRestart;
+  };
+  const Case cases[] = {
+      {"no", 5, false, false}, {"y,oui", 5, false, false}, {"YES,N,O", 0, true, true}, {"oui,non,non", 0, true, false}};
+  for (const Case &c : cases) {
+    ToolRun run = Run({"--machine", SAMPLES + "win98", "--answers", c.answers, "--quiet"});
+    EXPECT_EQ(run.iExitCode, c.iExitCode) << c.answers << run.err;
+    std::string report = run.File("report.txt");
+    EXPECT_EQ(report.find("Registry keys removed (0 keys") == std::string::npos, c.fRemoves) << c.answers;
+    EXPECT_EQ(report.find("Restart requested: yes") != std::string::npos, c.fRestart) << c.answers;
+  }
+}
+
+TEST_F(SimToolTest, MissingAnswersAreAskedOnATerminalOrEndTheRunWithCode2) {
+  ToolRun stopped = Run({"--machine", SAMPLES + "win98", "--answers", "yes", "--quiet"});
+  EXPECT_EQ(stopped.iExitCode, simtool::EXIT_TOOL_ERROR);
+  EXPECT_EQ(stopped.err.find("uninst-sim: no answer for the box [Confirmation] Le dossier [Imprimante]"), 0u)
+      << stopped.err;
+  EXPECT_FALSE(fs::exists(stopped.folder)) << "a run without its answers writes nothing";
+
+  std::istringstream terminal("peut-etre\nnon\nnon\n");
+  ToolRun asked = Run({"--machine", SAMPLES + "win98", "--answers", "yes", "--quiet"}, &terminal);
+  EXPECT_EQ(asked.iExitCode, 0) << asked.err;
+  EXPECT_NE(asked.out.find("Oui/Non ? "), std::string::npos);
+  EXPECT_NE(asked.File("report.txt").find("Files deleted (6)"), std::string::npos);
+}
+
+TEST_F(SimToolTest, ToolErrorsExitWith2AndOneLine) {
+  std::ofstream(scratch / "bad.reg") << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"x\"=dword:zz\r\n";
+  std::ofstream(scratch / "nohead.reg") << "[HKEY_LOCAL_MACHINE\\Software]\r\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--frobnicate"}, "uninst-sim: unknown option --frobnicate"},
+      {{"--answers", "maybe"}, "uninst-sim: --answers takes yes/no words"},
+      {{"--os", "vista"}, "uninst-sim: --os takes 98, me"},
+      {{"--machine"}, "uninst-sim: --machine needs a value"},
+      {{"--machine", (scratch / "none").string()}, "uninst-sim: no machine image folder"},
+      {{"--registry", (scratch / "bad.reg").string()}, "uninst-sim: " + (scratch / "bad.reg").string() + ": line 4: "},
+      {{"--registry", (scratch / "nohead.reg").string()}, "line 1: REGEDIT4 header expected"},
+      {{"--registry", (scratch / "missing.reg").string()}, "uninst-sim: cannot read "},
+      {{"--machine", SAMPLES + "win98", "--in-use", "C:\\WINDOWS\\SYSTEM\\NOPE.SYS"}, "no such file on the machine"},
+  };
+  for (const Case &c : cases) {
+    ToolRun run = Run(c.args);
+    EXPECT_EQ(run.iExitCode, simtool::EXIT_TOOL_ERROR) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+}
+
+TEST_F(SimToolTest, ARegeditExportHasNoDynamicDataAndTheReportSaysSo) {
+  // A customer's export of the connected machine: without HKEY_DYN_DATA nothing is connected.
+  std::string image = ReadAll(SAMPLES + "connected/registry.reg");
+  image = image.substr(0, image.find("[HKEY_DYN_DATA"));
+  std::ofstream(scratch / "customer.reg", std::ios::binary) << image;
+  ToolRun run = Run({"--registry", (scratch / "customer.reg").string(), "--answers", "yes,no,no", "--quiet"});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  std::string report = run.File("report.txt");
+  EXPECT_NE(report.find("Note: the registry has no HKEY_DYN_DATA"), std::string::npos);
+  EXPECT_NE(report.find("Class\\USB\\0004 (1 key)"), std::string::npos);
+  EXPECT_NE(report.find("Files deleted (0)"), std::string::npos) << "the drive is an empty Windows tree";
+}
+
+TEST(SimToolText, Cp1252BecomesUtf8) {
+  EXPECT_EQ(simtool::Utf8FromCp1252("\x80 \xe9\xc9 \x92 \x81"),
+            "\xe2\x82\xac \xc3\xa9\xc3\x89 \xe2\x80\x99 \xef\xbf\xbd");
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The run: load the image onto a fresh simulated machine, run WinMain, show and record the lot.
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "tools/SimTool.h"
+#include "uninstall/Uninst.h"
+#include "uninstall/UninstallState.h"
+
+namespace fs = std::filesystem;
+
+namespace simtool {
+
+namespace {
+
+const os::UINT MB_TYPEMASK = 0x0F;
+
+// Thrown from the answer source when a box has no answer: it ends the run without one.
+struct NoAnswer {
+  sim::MessageBoxRecord box;
+};
+
+struct Session {
+  const Options &options;
+  std::ostream &out;
+  std::istream *pTerminal;
+  size_t nextAnswer = 0;
+  size_t traceShown = 0;
+};
+
+bool ReadHostFile(const fs::path &path, std::string *pText) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  *pText = text.str();
+  return in.good() || in.eof();
+}
+
+bool WriteHostFile(const fs::path &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+  return static_cast<bool>(out);
+}
+
+// "" or the error, naming the file (and the line for a malformed image).
+std::string LoadMachine(const Options &options) {
+  if (!options.machine.empty() && !fs::is_directory(options.machine))
+    return "no machine image folder " + options.machine;
+  fs::path registry =
+      options.registry.empty() ? fs::path(options.machine) / "registry.reg" : fs::path(options.registry);
+  std::string image;
+  if (!ReadHostFile(registry, &image))
+    return "cannot read " + registry.string();
+  std::string error;
+  if (!sim::ImportRegistry(image, &error))
+    return registry.string() + ": " + error;
+  fs::path drive = fs::path(options.machine) / "drive";
+  if (!options.machine.empty() && fs::is_directory(drive)) {
+    std::error_code failure;
+    fs::copy(drive, sim::DriveRoot(), fs::copy_options::recursive | fs::copy_options::overwrite_existing, failure);
+    if (failure)
+      return "cannot copy " + drive.string() + ": " + failure.message();
+  }
+  for (const std::string &path : options.inUse) {
+    if (!sim::ReadFile(path, nullptr))
+      return "--in-use " + path + ": no such file on the machine";
+    sim::SetFileInUse(path, true);
+  }
+  return "";
+}
+
+void ShowTrace(Session *pSession) {
+  const std::vector<std::string> &trace = sim::Trace();
+  for (; pSession->traceShown < trace.size(); ++pSession->traceShown) {
+    if (!pSession->options.fQuiet)
+      pSession->out << Utf8FromCp1252(trace[pSession->traceShown]);
+  }
+}
+
+int AskTerminal(Session *pSession, const sim::MessageBoxRecord &box) {
+  std::string line;
+  for (;;) {
+    pSession->out << "  Oui/Non ? " << std::flush;
+    if (!std::getline(*pSession->pTerminal, line))
+      throw NoAnswer{box};
+    std::vector<int> answer;
+    if (ParseAnswers(line, &answer) && answer.size() == 1)
+      return answer[0];
+  }
+}
+
+int Answer(Session *pSession, const sim::MessageBoxRecord &box) {
+  ShowTrace(pSession);
+  pSession->out << "== box [" << Utf8FromCp1252(box.caption) << "] " << Utf8FromCp1252(box.text) << "\n";
+  int iAnswer = os::IDOK;
+  if ((box.uStyle & MB_TYPEMASK) != os::MB_OK) {
+    if (pSession->nextAnswer < pSession->options.answers.size()) {
+      iAnswer = pSession->options.answers[pSession->nextAnswer++];
+    } else if (pSession->pTerminal != nullptr) {
+      iAnswer = AskTerminal(pSession, box);
+    } else {
+      throw NoAnswer{box};
+    }
+  }
+  pSession->out << "   answer: " << (iAnswer == os::IDYES ? "Oui" : iAnswer == os::IDNO ? "Non" : "OK") << "\n";
+  return iAnswer;
+}
+
+std::string NewOutputFolder(const Options &options) {
+  std::time_t now = std::time(nullptr);
+  char ucStamp[32];
+  std::strftime(ucStamp, sizeof ucStamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+  std::string name = options.machine.empty() ? fs::path(options.registry).stem().string()
+                                             : fs::path(options.machine).lexically_normal().filename().string();
+  if (name.empty())
+    name = "machine";
+  fs::path base = fs::path("out") / (name + "-" + ucStamp);
+  fs::path folder = base;
+  for (int i = 2; fs::exists(folder); ++i)
+    folder = base.string() + "-" + std::to_string(i);
+  return folder.string();
+}
+
+std::string SaveRun(const std::string &folder, const Snapshot &before, const Snapshot &after, const Report &report) {
+  std::error_code failure;
+  fs::create_directories(folder, failure);
+  fs::remove_all(fs::path(folder) / "drive", failure);
+  fs::copy(sim::DriveRoot(), fs::path(folder) / "drive", fs::copy_options::recursive, failure);
+  if (failure)
+    return "cannot write " + folder + ": " + failure.message();
+  std::string trace;
+  for (const std::string &line : sim::Trace())
+    trace += line;
+  fs::path base(folder);
+  bool fWritten = WriteHostFile(base / "registry.reg", sim::ExportRegistry()) &&
+                  WriteHostFile(base / "trace.txt", trace) && WriteHostFile(base / "report.txt", ReportText(report)) &&
+                  WriteHostFile(base / "report.json", ReportJson(report)) &&
+                  WriteHostFile(base / "undo.reg", UndoImage(before, after));
+  return fWritten ? "" : "cannot write the files of " + folder;
+}
+
+bool HasDynamicData(const Snapshot &snapshot) {
+  const std::string root = "HKEY_DYN_DATA\\";
+  for (const sim::RegistryKey &key : snapshot.keys) {
+    if (key.path.compare(0, root.size(), root) == 0)
+      return true;
+  }
+  return false;
+}
+
+std::string DefaultMachine() {
+  if (fs::is_directory("samples/win98"))
+    return "samples/win98";
+#ifdef UNINST_SOURCE_DIR
+  return std::string(UNINST_SOURCE_DIR) + "/samples/win98";
+#else
+  return "samples/win98";
+#endif
+}
+
+int Fail(std::ostream &err, const std::string &message) {
+  err << "uninst-sim: " << message << "\n";
+  sim::SetAnswerSource(nullptr);
+  sim::Reset();
+  return EXIT_TOOL_ERROR;
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
+  Options options;
+  std::string error = ParseOptions(args, DefaultMachine(), &options);
+  if (!error.empty())
+    return Fail(err, error + " (uninst-sim --help)");
+  if (options.fHelp) {
+    out << Usage();
+    return 0;
+  }
+  sim::Reset();
+  error = LoadMachine(options);
+  if (!error.empty())
+    return Fail(err, error);
+  sim::SetMinorVersion(options.minor);
+  sim::SetMoveFileExSupported(options.fMoveFileEx);
+  Session session{options, out, pTerminal};
+  sim::SetAnswerSource([&session](const sim::MessageBoxRecord &box) { return Answer(&session, box); });
+
+  Snapshot before = TakeSnapshot();
+  int iExitCode = 0;
+  try {
+    iExitCode = WinMain(nullptr, nullptr, nullptr, 0);
+  } catch (const NoAnswer &missing) {
+    ShowTrace(&session);
+    return Fail(err, "no answer for the box [" + Utf8FromCp1252(missing.box.caption) + "] " +
+                         Utf8FromCp1252(missing.box.text) + " (give it with --answers)");
+  }
+  ShowTrace(&session);
+  Snapshot after = TakeSnapshot();
+  Report report = BuildReport(before, after, iExitCode);
+  if (!HasDynamicData(before))
+    report.notes.push_back(
+        "the registry has no HKEY_DYN_DATA (a regedit export has none): no printer counts as connected");
+  for (const std::string &problem : sim::Problems())
+    report.notes.push_back("simulation: " + problem);
+
+  std::string folder = options.out.empty() ? NewOutputFolder(options) : options.out;
+  error = SaveRun(folder, before, after, report);
+  if (!error.empty())
+    return Fail(err, error);
+  out << "== summary\n" << ReportText(report);
+  out << "Output written to " << folder << "\n";
+  sim::SetAnswerSource(nullptr);
+  sim::Reset();
+  return iExitCode;
+}
+
+}  // namespace simtool

@@ -1,0 +1,83 @@
+// uninst-sim: the uninstaller run once on a simulated Windows 98/ME machine built from a machine
+// image, with everything it does shown and recorded. The pieces are here so that tests can run
+// the tool in-process.
+#ifndef UNINST_TOOLS_SIMTOOL_H
+#define UNINST_TOOLS_SIMTOOL_H
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+namespace simtool {
+
+const int EXIT_TOOL_ERROR = 2;
+
+struct Options {
+  std::string machine;   // machine image folder ("" when only a registry export is given)
+  std::string registry;  // a registry export used in place of the machine's registry.reg
+  unsigned minor = 10;   // dwMinorVersion the machine reports
+  bool fAnswersGiven = false;
+  std::vector<int> answers;  // IDYES / IDNO, in order
+  std::vector<std::string> inUse;
+  bool fMoveFileEx = false;
+  std::string out;
+  bool fQuiet = false;
+  bool fHelp = false;
+};
+
+/// Parses the command line (without the program name). A machine's options.txt and answers.txt
+/// apply first, then the command line. Returns "" or the error to print.
+std::string ParseOptions(const std::vector<std::string> &args, const std::string &defaultMachine, Options *pOptions);
+/// Parses "yes,no,..." (y/n, oui/non, any case) into IDYES/IDNO; false on a word it does not know.
+bool ParseAnswers(const std::string &list, std::vector<int> *pAnswers);
+std::string Usage();
+
+/// Code page 1252 text as UTF-8.
+std::string Utf8FromCp1252(const std::string &text);
+
+/// What one run did, worked out from the machine before and after.
+struct RemovedSubtree {
+  std::string path;
+  int iKeyCount;
+};
+struct ValueRef {
+  std::string keyPath;
+  std::string name;
+};
+struct QueuedFile {
+  std::string path;
+  std::string how;   // "MoveFileEx" or "WinInit.ini"
+  std::string line;  // the WinInit.ini line added, or the MoveFileEx request
+};
+struct Report {
+  std::vector<sim::MessageBoxRecord> dialogs;
+  std::vector<RemovedSubtree> removedKeys;
+  std::vector<ValueRef> removedValues;
+  std::vector<ValueRef> valuesLeft;
+  std::vector<std::string> filesDeleted;
+  std::vector<QueuedFile> filesQueued;
+  std::vector<std::string> winInitLinesAdded;
+  std::vector<sim::RestartRecord> restarts;
+  std::vector<std::string> notes;
+  int iExitCode = 0;
+};
+struct Snapshot {
+  std::vector<sim::RegistryKey> keys;
+  std::vector<std::string> files;
+  std::string winInit;
+};
+Snapshot TakeSnapshot();
+Report BuildReport(const Snapshot &before, const Snapshot &after, int iExitCode);
+std::string ReportText(const Report &report);
+std::string ReportJson(const Report &report);
+/// A REGEDIT4 image that re-creates every key and value the run removed.
+std::string UndoImage(const Snapshot &before, const Snapshot &after);
+
+/// The whole tool. pTerminal is where to ask for missing answers, or null when not interactive.
+int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal);
+
+}  // namespace simtool
+
+#endif
