@@ -73,11 +73,8 @@ set(UNINST_APP_EXE ${CMAKE_SOURCE_DIR}/build/win32/app/Uninst.exe CACHE FILEPATH
 set(UNINST_SIM_EXE ${CMAKE_SOURCE_DIR}/build/host/tools/uninst-sim CACHE FILEPATH "uninst-sim of the host preset")
 
 # NAME: machine, the string ids of the boxes the run shows, and extra driver arguments (answers
-# other than the sample's own, another Windows form).
+# other than the sample's own, another Windows form than the sample's).
 function(uninst_e2e_test name machine boxes)
-  if(NOT EXISTS ${CMAKE_SOURCE_DIR}/samples/${machine})
-    return()
-  endif()
   add_test(NAME e2e_${name}
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e.sh --uninst ${UNINST_APP_EXE}
             --helpers $<TARGET_FILE_DIR:TraceRun> --sim ${UNINST_SIM_EXE} --work ${CMAKE_SOURCE_DIR}/build/e2e
@@ -89,10 +86,18 @@ add_test(NAME e2e_compare_selftest COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_
 add_test(NAME e2e_registry_round_trip
   COMMAND xvfb-run -a bash ${CMAKE_SOURCE_DIR}/tests/e2e/regimage-roundtrip.sh $<TARGET_FILE_DIR:RegImage>
           ${CMAKE_SOURCE_DIR}/build/e2e ${CMAKE_SOURCE_DIR}/tests/e2e/data/roundtrip.reg
-          ${CMAKE_SOURCE_DIR}/samples/typical/registry.reg)
+          ${CMAKE_SOURCE_DIR}/samples/win98/registry.reg ${CMAKE_SOURCE_DIR}/samples/winme/registry.reg
+          ${CMAKE_SOURCE_DIR}/samples/connected/registry.reg ${CMAKE_SOURCE_DIR}/samples/typical/registry.reg)
 set_tests_properties(e2e_registry_round_trip PROPERTIES TIMEOUT 300)
 
-uninst_e2e_test(typical_98 typical 2,5,8 --answers yes,no,no --os 98)
-uninst_e2e_test(typical_me typical 2,5,8 --answers yes,no,no --os me)
-uninst_e2e_test(typical_cancel typical 2,5 --answers yes,yes)
-uninst_e2e_test(typical_declined typical 2 --answers no)
+# Each sample with its own answers and Windows form, then under the other form; a cancel at the
+# configured-printer question and a No to the confirmation; the hand-written sample, whose values
+# are not in name order.
+uninst_e2e_test(win98 win98 2,5,8)
+uninst_e2e_test(win98_as_me win98 2,5,8 --os me)
+uninst_e2e_test(winme winme 2,5,8)
+uninst_e2e_test(winme_as_98 winme 2,5,8 --os 98)
+uninst_e2e_test(connected connected 2,6)
+uninst_e2e_test(win98_cancel win98 2,5 --answers yes,yes)
+uninst_e2e_test(win98_declined win98 2 --answers no)
+uninst_e2e_test(typical typical 2,5,8 --answers yes,no,no)

@@ -6,8 +6,8 @@
 #   run-e2e.sh --uninst Uninst.exe --helpers DIR --sim uninst-sim --work DIR
 #              --machine SAMPLE_DIR --case NAME --boxes 2,5,8 [--answers yes,no,no] [--os 98|me]
 #
-# --boxes lists the string ids of the texts the run must show, in order; --answers defaults to
-# the sample's answers.txt, --os to the form its options.txt names (98 otherwise). Results,
+# --boxes lists the string ids of the texts the run must show, in order; --answers, the answers
+# to its Yes/No boxes, defaults to the sample's answers.txt, --os to the form its options.txt names (98 otherwise). Results,
 # screenshots included, stay under WORK/CASE for a person to look at.
 set -uo pipefail
 
@@ -40,7 +40,8 @@ done
 [ -f "$uninst" ] && [ -x "$sim" ] && [ -d "$machine" ] || { echo "missing Uninst.exe, uninst-sim or machine" >&2; exit 2; }
 
 # The sample's own extra simulation options; --os among them names the Windows form.
-read -r -a options <<<"$(cat "$machine/options.txt" 2>/dev/null)"
+options=()
+[ -f "$machine/options.txt" ] && read -r -d "" -a options <"$machine/options.txt"
 sim_options=()
 in_use=()
 for ((i = 0; i < ${#options[@]}; i++)); do
@@ -59,22 +60,26 @@ esac
 [ -n "$answers" ] || answers=$(tr -d ' \r\n' <"$machine/answers.txt")
 IFS=, read -r -a box_ids <<<"$boxes"
 IFS=, read -r -a answer_words <<<"$answers"
-[ ${#box_ids[@]} -eq ${#answer_words[@]} ] || { echo "$case_name: ${#box_ids[@]} boxes but answers '$answers'" >&2; exit 2; }
+# The answers are those of the Yes/No boxes; the connected-printer notice (6) has OK alone.
 steps=()
-for ((i = 0; i < ${#box_ids[@]}; i++)); do steps+=("${box_ids[i]}:${answer_words[i]}"); done
+next=0
+for id in "${box_ids[@]}"; do
+  if [ "$id" = 6 ]; then
+    steps+=("6:ok")
+  else
+    steps+=("$id:${answer_words[next]:-none}")
+    next=$((next + 1))
+  fi
+done
+[ $next -eq ${#answer_words[@]} ] || { echo "$case_name: boxes $boxes do not fit answers '$answers'" >&2; exit 2; }
 
 out="$work/$case_name"
 rm -rf "$out"
 mkdir -p "$out/wine" "$out/sim" "$out/shots"
 
 # --- the simulation, with the same answers; Wine's MoveFileExA succeeds, so the simulated one does too.
-if "$sim" --help 2>&1 | grep -q -- --machine; then
-  "$sim" --machine "$machine" --answers "$answers" --os "$form" --movefileex "${sim_options[@]}" \
-    --out "$out/sim" --quiet >"$out/sim/stdout.txt" 2>&1
-else
-  minor=10; [ "$form" = me ] && minor=90
-  "$sim" --answers "$answers" --minor $minor --movefileex --out "$out/sim" "$machine" >"$out/sim/stdout.txt" 2>&1
-fi
+"$sim" --machine "$machine" --answers "$answers" --os "$form" --movefileex "${sim_options[@]}" \
+  --out "$out/sim" --quiet >"$out/sim/stdout.txt" 2>&1
 echo $? >"$out/sim/exit.txt"
 
 # --- a prefix of its own, from the template.

@@ -86,7 +86,9 @@ class TraceTest(unittest.TestCase):
         self.assertEqual(len(self.check(b" Deleting subkey <A> result 5\n", b" Deleting subkey <A> result 0\n")[0]), 1)
         self.assertEqual(len(self.check(b"a\n", b"a\nb\n")[0]), 1)
         self.assertEqual(len(self.check(b"a\nb\n", b"a\n")[0]), 1)
-        self.assertEqual(len(self.check(b"", b"")[0]), 1)
+        self.assertEqual(len(self.check(b"", b"a\n")[0]), 1)
+        # A run declined at once traces nothing, on both sides.
+        self.assertEqual(self.check(b"", b""), ([], []))
 
 
 class InUseTest(unittest.TestCase):
