@@ -37,7 +37,9 @@ done
 for tool in wine wineserver winepath import python3; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed (scripts/install-deps.sh)" >&2; exit 2; }
 done
-[ -f "$uninst" ] && [ -x "$sim" ] && [ -d "$machine" ] || { echo "missing Uninst.exe, uninst-sim or machine" >&2; exit 2; }
+[ -f "$uninst" ] || { echo "no Uninst.exe at $uninst: build the win32 preset first" >&2; exit 2; }
+[ -x "$sim" ] || { echo "no uninst-sim at $sim: build the host preset first" >&2; exit 2; }
+[ -d "$machine" ] || { echo "no machine image at $machine" >&2; exit 2; }
 
 # The sample's own extra simulation options; --os among them names the Windows form.
 options=()
@@ -96,7 +98,8 @@ drive="$machine/drive/WINDOWS"
 for f in "$drive"/SYSTEM/*; do [ -f "$f" ] && cp "$f" "$system/"; done
 for f in "$drive"/INF/*; do [ -f "$f" ] && cp "$f" "$windows/inf/"; done
 for f in "$drive"/INF/OTHER/*; do [ -f "$f" ] && cp "$f" "$windows/inf/other/"; done
-for f in "$drive"/*; do [ -f "$f" ] && cp "$f" "$windows/"; done
+# Of the Windows directory's own files only WinInit.ini: the rest would replace Wine's.
+for f in "$drive"/*; do [ -f "$f" ] && [ "${f##*/}" = WININIT.INI ] && cp "$f" "$windows/WININIT.INI"; done
 # A read-only file is what Wine refuses to delete with 5, as Windows 98 does a file in use.
 for path in "${in_use[@]}"; do
   name=${path##*\\}
@@ -123,5 +126,7 @@ roots+=('HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager')
 fr timeout 120 wine "$helpers/RegImage.exe" export "$(win "$out/wine/registry.reg")" "${roots[@]}" \
   >"$out/wine/export.log" 2>&1 || { cat "$out/wine/export.log" >&2; exit 2; }
 (cd "$windows" && find system32 inf -maxdepth 2 -type f | sort) >"$out/wine/files-after.txt"
+mkdir -p "$out/wine/WINDOWS"
+[ -f "$windows/WININIT.INI" ] && cp "$windows/WININIT.INI" "$out/wine/WINDOWS/"
 
 python3 "$here/compare.py" check --machine "$machine" --out "$out" --form "$form" --in-use "${in_use[@]}"
