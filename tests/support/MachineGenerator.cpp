@@ -37,8 +37,12 @@ std::string Fold(const std::string &text) {
 
 struct Rng {
   std::mt19937 engine;
-  int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(engine); }
-  bool Chance(int iPercent) { return Int(0, 99) < iPercent; }
+  int Int(int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(engine);
+  }
+  bool Chance(int iPercent) {
+    return Int(0, 99) < iPercent;
+  }
   std::string Hex(int iDigits) {
     static const char DIGITS[] = "0123456789ABCDEF";
     std::string text;
@@ -56,7 +60,9 @@ struct Rng {
   const T &Pick(const std::vector<T> &items) {
     return items[static_cast<size_t>(Int(0, static_cast<int>(items.size()) - 1))];
   }
-  std::string Guid() { return "{" + Hex(8) + "-" + Hex(4) + "-" + Hex(4) + "-" + Hex(4) + "-" + Hex(12) + "}"; }
+  std::string Guid() {
+    return "{" + Hex(8) + "-" + Hex(4) + "-" + Hex(4) + "-" + Hex(4) + "-" + Hex(12) + "}";
+  }
 };
 
 // The program's own rules for the name parts it builds, so that the model names the same keys.
@@ -100,8 +106,12 @@ struct Printer {
   bool fSymbolic = true, fInstance = true, fConfigured = true, fShortInstance = false;
   bool fAsd[2][2] = {{true, true}, {true, false}};  // [class][0 LPTENUM name, 1 USB name]
 
-  bool Short() const { return CountAmpersands(id) >= 2; }
-  std::string UsbName() const { return "USB\\" + id + "\\" + deviceKey; }
+  bool Short() const {
+    return CountAmpersands(id) >= 2;
+  }
+  std::string UsbName() const {
+    return "USB\\" + id + "\\" + deviceKey;
+  }
   std::string LptName(int iOsForm) const {
     std::string part = Short() ? DeviceKeyTail(deviceKey, iOsForm == 1 ? 2 : 5) : deviceKey;
     return "LPTENUM\\" + pnp + "\\" + pnp + "USB&" + id + part;
@@ -170,7 +180,9 @@ class Builder {
     return m_e;
   }
 
-  void SetPackageCount(int iCount) { m_iPackageCount = iCount; }
+  void SetPackageCount(int iCount) {
+    m_iPackageCount = iCount;
+  }
 
  private:
   // ---- writing ----
@@ -188,7 +200,9 @@ class Builder {
     sim::SetStringValue(HKLM, path, name, data);
     Mark(path);
   }
-  bool Exists(const std::string &path) const { return m_existing.count(Fold(path)) != 0; }
+  bool Exists(const std::string &path) const {
+    return m_existing.count(Fold(path)) != 0;
+  }
   std::string Unique(const std::function<std::string()> &make) {
     for (;;) {
       std::string name = make();
@@ -471,9 +485,9 @@ class Builder {
         continue;
       std::vector<AsdValue> &values = m_asd[c];
       for (int i = 0; i < iCount; ++i)
-        values.push_back({"PCI\\VEN_8086&DEV_" + m_rng.Hex(4) + "\\BUS_00&DEV_" + m_rng.Digits(2) + "&FUNC_" +
-                              std::to_string(i),
-                          false});
+        values.push_back(
+            {"PCI\\VEN_8086&DEV_" + m_rng.Hex(4) + "\\BUS_00&DEV_" + m_rng.Digits(2) + "&FUNC_" + std::to_string(i),
+             false});
       for (const Printer &p : m_printers) {
         if (m_fVar && m_rng.Chance(30))
           values.push_back({p.UsbName() + "0", false});
@@ -571,8 +585,9 @@ class Builder {
         prefixes.push_back(provider);
       int iOther = m_rng.Int(3, 10);
       for (int i = 0; i < iOther; ++i) {
-        std::string name = Unique(
-            [&] { return OTHER_DIR + m_rng.Pick(prefixes) + m_rng.Pick(PREFIXES) + m_rng.Hex(m_rng.Int(0, 4)) + ".INF"; });
+        std::string name = Unique([&] {
+          return OTHER_DIR + m_rng.Pick(prefixes) + m_rng.Pick(PREFIXES) + m_rng.Hex(m_rng.Int(0, 4)) + ".INF";
+        });
         WriteInf(OTHER_DIR, name.substr(OTHER_DIR.size()), m_rng.Chance(60));
       }
     }

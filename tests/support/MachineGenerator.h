@@ -33,10 +33,10 @@ struct Expectation {
   bool fMoveFileEx = false;
   int iPackagePrinters = 0;
   bool fConnected = false;
-  std::vector<std::string> removedKeys;                             // HKLM paths, whole subtrees
+  std::vector<std::string> removedKeys;                            // HKLM paths, whole subtrees
   std::vector<std::pair<std::string, std::string>> removedValues;  // HKLM key path, value name
-  std::vector<std::string> removedFiles;                            // Windows paths
-  std::vector<std::string> queuedFiles;  // in use: they stay and are queued for the next boot
+  std::vector<std::string> removedFiles;                           // Windows paths
+  std::vector<std::string> queuedFiles;                            // in use: they stay and are queued for the next boot
   std::vector<std::string> packageInfs;  // INF texts written as the package's (label, for checks)
   std::vector<std::string> foreignInfs;  // INF texts written as not the package's
   long lKeys = 0;                        // keys in the image
