@@ -28,6 +28,9 @@ struct RegKey {
   bool fDeleted = false;
   std::vector<std::shared_ptr<RegKey>> children;  // insertion order
   std::vector<RegValue> values;                   // insertion order
+  // By folded name, so that a lookup does not walk thousands of siblings.
+  std::map<std::string, std::shared_ptr<RegKey>> childByName;
+  std::map<std::string, size_t> valueByName;  // index into values
 };
 
 struct RegRoot {

@@ -53,11 +53,8 @@ os::LONG Resolve(os::HKEY hKey, std::shared_ptr<RegKey> *pKey, std::string *pPat
 }
 
 std::shared_ptr<RegKey> SharedChild(RegKey *pKey, const std::string &name) {
-  for (auto &child : pKey->children) {
-    if (SameName(child->name, name))
-      return child;
-  }
-  return nullptr;
+  auto it = pKey->childByName.find(Fold(name));
+  return it == pKey->childByName.end() ? nullptr : it->second;
 }
 
 // Walks the named subkeys down from key; null when one is missing. *pPath (when given) gets
@@ -95,6 +92,7 @@ RegKey *CreatePath(RegKey *pKey, const std::string &path) {
       child->pParent = pKey;
       pChild = child.get();
       pKey->children.push_back(child);
+      pKey->childByName[Fold(part)] = child;
     }
     pKey = pChild;
   }
@@ -102,11 +100,8 @@ RegKey *CreatePath(RegKey *pKey, const std::string &path) {
 }
 
 RegValue *ValueOf(RegKey *pKey, const std::string &name) {
-  for (RegValue &value : pKey->values) {
-    if (SameName(value.name, name))
-      return &value;
-  }
-  return nullptr;
+  auto it = pKey->valueByName.find(Fold(name));
+  return it == pKey->valueByName.end() ? nullptr : &pKey->values[it->second];
 }
 
 void PutValue(RegKey *pKey, const std::string &name, os::DWORD dwType, const std::string &data) {
@@ -115,6 +110,7 @@ void PutValue(RegKey *pKey, const std::string &name, os::DWORD dwType, const std
     pValue->data = data;
     return;
   }
+  pKey->valueByName[Fold(name)] = pKey->values.size();
   pKey->values.push_back(RegValue{name, dwType, data});
 }
 
@@ -340,6 +336,7 @@ LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
     if (pParent->children[i] == key) {
       sim::MarkDeleted(key.get());
       pParent->children.erase(pParent->children.begin() + static_cast<std::ptrdiff_t>(i));
+      pParent->childByName.erase(sim::Fold(key->name));
       break;
     }
   }
@@ -355,14 +352,18 @@ LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  std::string name = lpValueName ? lpValueName : "";
-  for (size_t i = 0; i < key->values.size(); ++i) {
-    if (sim::SameName(key->values[i].name, name)) {
-      key->values.erase(key->values.begin() + static_cast<std::ptrdiff_t>(i));
-      return 0;
-    }
+  auto it = key->valueByName.find(sim::Fold(lpValueName ? lpValueName : ""));
+  if (it == key->valueByName.end())
+    return ERROR_FILE_NOT_FOUND;
+  const size_t ulErased = it->second;
+  key->valueByName.erase(it);
+  key->values.erase(key->values.begin() + static_cast<std::ptrdiff_t>(ulErased));
+  // The values after it move down one index, as the enumeration sees them.
+  for (auto &entry : key->valueByName) {
+    if (entry.second > ulErased)
+      --entry.second;
   }
-  return ERROR_FILE_NOT_FOUND;
+  return 0;
 }
 
 LONG RegCloseKey(HKEY hKey) {
