@@ -26,7 +26,7 @@ win32-tests: deps
 test-host: host
 	ctest --preset host -j $(JOBS)
 
-test-win32: win32 win32-tests
+test-win32: host win32 win32-tests
 	ctest --preset win32
 	ctest --preset win32-tests
 
