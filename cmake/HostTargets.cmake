@@ -11,7 +11,8 @@ file(GLOB_RECURSE UNINST_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/portable/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
-add_executable(uninst_tests ${UNINST_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineSim.cpp)
+add_executable(uninst_tests ${UNINST_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineSim.cpp
+  ${CMAKE_SOURCE_DIR}/tests/support/MachineGenerator.cpp)
 target_compile_options(uninst_tests PRIVATE ${UNINST_WARNINGS})
 target_compile_definitions(uninst_tests PRIVATE UNINST_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
 target_link_libraries(uninst_tests PRIVATE uninst_core platform_sim GTest::gtest GTest::gtest_main)
