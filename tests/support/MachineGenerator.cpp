@@ -779,7 +779,7 @@ Expectation BuildStressMachine(int iScale) {
   options.iForeignNodes = 9900 * iScale;
   options.iDynamicEntries = 10000 * iScale;
   options.iAsdValues = 2000 * iScale;
-  options.iFillerKeys = 12000 * iScale;
+  options.iFillerKeys = 43000 * iScale;
   options.fVariations = false;
   return BuildMachine(options);
 }
