@@ -158,6 +158,7 @@ BENCHMARK(BM_QueueBootRename)
 // Keeps the per-run figures (time included) for the summary.
 class Collector : public benchmark::ConsoleReporter {
  public:
+  Collector() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run> &runs) override {
     for (const Run &run : runs) {
       std::string name = run.benchmark_name();
