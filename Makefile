@@ -3,8 +3,9 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
+SOAK_SEEDS ?= 3000
 
-.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build demo clean
+.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build demo clean bench soak
 
 all: host win32
 
@@ -38,6 +39,16 @@ fuzz: fuzz-build
 	@bash scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 test: test-host test-win32 fuzz
+
+# Benchmark figures (build/bench, -O2, no sanitizers), also written to bench/RESULTS.md.
+bench: deps
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+	bash bench/run.sh
+
+# The random-machine invariants over many more seeds than `make test` runs.
+soak: host
+	UNINST_RANDOM_SEEDS=$(SOAK_SEEDS) build/host/uninst_tests --gtest_filter='RandomMachines.*'
 
 # The uninstaller on the bundled sample machine, answering Yes, No, No.
 demo: host

@@ -2,6 +2,11 @@
 enable_testing()
 find_package(GTest REQUIRED)
 
+if(UNINST_BENCH)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
+  return()
+endif()
+
 if(UNINST_FUZZ)
   add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fuzz ${CMAKE_BINARY_DIR}/fuzz)
   return()

@@ -13,6 +13,7 @@ need clang
 need libclang-rt-14-dev
 need googletest
 need libgtest-dev
+need libbenchmark-dev
 need g++-mingw-w64-i686
 need binutils-mingw-w64-i686
 need wine

@@ -362,7 +362,7 @@ class Builder {
           node.id[4] = '8';
       }
       node.deviceKey = Unique([&] { return "5&" + m_rng.Hex(7) + "&0&" + m_rng.Digits(1); });
-      node.friendly = Unique([&] { return "QUSB" + m_rng.Digits(4); });
+      node.friendly = Unique([&] { return "QUSB" + m_rng.Digits(6); });
       m_foreign.push_back(node);
       WriteForeignDevice(node);
     }
@@ -779,7 +779,7 @@ Expectation BuildStressMachine(int iScale) {
   options.iForeignNodes = 9900 * iScale;
   options.iDynamicEntries = 10000 * iScale;
   options.iAsdValues = 2000 * iScale;
-  options.iFillerKeys = 12000 * iScale;
+  options.iFillerKeys = 43000 * iScale;
   options.fVariations = false;
   return BuildMachine(options);
 }
