@@ -13,7 +13,7 @@
 namespace sim {
 
 /// Every kind of platform call, for counting and for fault injection.
-enum class Call {
+enum class Call : unsigned char {
   Any,  // every call that counts
   RegOpenKeyEx,
   RegEnumKeyEx,
