@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "platform/sim/RegeditText.h"
 #include "platform/sim/SimMachine.h"
 
 namespace sim {
@@ -221,58 +222,8 @@ bool ParseImage(const std::string &image, std::vector<Operation> *pOps, std::str
   return true;
 }
 
-std::string Quote(const std::string &text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '\\' || c == '"')
-      quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-bool IsPlainText(const std::string &data) {
-  return !data.empty() && data.back() == '\0' && data.find('\0') == data.size() - 1;
-}
-
-std::string HexLine(const std::string &start, const std::string &data) {
-  std::string out = start;
-  size_t column = start.size();
-  char ucByte[4];
-  for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(ucByte, sizeof ucByte, "%02x", static_cast<unsigned char>(data[i]));
-    out += ucByte;
-    column += 2;
-    if (i + 1 < data.size()) {
-      out += ',';
-      ++column;
-      if (column > 74) {
-        out += "\\\r\n  ";
-        column = 2;
-      }
-    }
-  }
-  return out;
-}
-
 std::string ValueLine(const RegistryValue &value) {
-  std::string start = value.name.empty() ? "@=" : Quote(value.name) + "=";
-  if (value.dwType == os::REG_SZ && IsPlainText(value.data)) {
-    return start + Quote(value.data.substr(0, value.data.size() - 1));
-  }
-  if (value.dwType == os::REG_DWORD && value.data.size() == 4) {
-    os::DWORD dw = 0;
-    for (int i = 3; i >= 0; --i)
-      dw = dw * 256 + static_cast<unsigned char>(value.data[static_cast<size_t>(i)]);
-    char ucDword[16];
-    std::snprintf(ucDword, sizeof ucDword, "dword:%08x", dw);
-    return start + ucDword;
-  }
-  if (value.dwType == os::REG_BINARY)
-    return HexLine(start + "hex:", value.data);
-  char ucKind[24];
-  std::snprintf(ucKind, sizeof ucKind, "hex(%x):", value.dwType);
-  return HexLine(start + ucKind, value.data);
+  return regedit::ValueLine(value.name, value.dwType, value.data);
 }
 
 void CollectKey(const RegRoot &root, const RegKey *pKey, std::vector<RegistryKey> *pKeys) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/RegeditText.h"
+
 namespace {
 
 struct Root {
@@ -222,55 +224,6 @@ bool Import(const char *pucImage) {
   return true;
 }
 
-std::string Quote(const std::string &text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '\\' || c == '"')
-      quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-std::string HexLine(const std::string &start, const std::string &data) {
-  std::string out = start;
-  size_t column = start.size();
-  char ucByte[4];
-  for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(ucByte, sizeof ucByte, "%02x", static_cast<unsigned char>(data[i]));
-    out += ucByte;
-    column += 2;
-    if (i + 1 < data.size()) {
-      out += ',';
-      ++column;
-      if (column > 74) {
-        out += "\\\r\n  ";
-        column = 2;
-      }
-    }
-  }
-  return out;
-}
-
-std::string ValueLine(const std::string &name, DWORD dwType, const std::string &data) {
-  std::string start = name.empty() ? "@=" : Quote(name) + "=";
-  bool fPlainText = !data.empty() && data.back() == '\0' && data.find('\0') == data.size() - 1;
-  if (dwType == REG_SZ && fPlainText)
-    return start + Quote(data.substr(0, data.size() - 1));
-  if (dwType == REG_DWORD && data.size() == 4) {
-    DWORD dwValue = 0;
-    data.copy(reinterpret_cast<char *>(&dwValue), 4);
-    char ucDword[16];
-    std::snprintf(ucDword, sizeof ucDword, "dword:%08lx", static_cast<unsigned long>(dwValue));
-    return start + ucDword;
-  }
-  if (dwType == REG_BINARY)
-    return HexLine(start + "hex:", data);
-  char ucKind[24];
-  std::snprintf(ucKind, sizeof ucKind, "hex(%lx):", static_cast<unsigned long>(dwType));
-  return HexLine(start + ucKind, data);
-}
-
 void ExportValues(HKEY hKey, std::string *pOut) {
   for (DWORD dwIndex = 0;; ++dwIndex) {
     char ucName[16384];
@@ -285,7 +238,7 @@ void ExportValues(HKEY hKey, std::string *pOut) {
                       &dwDataSize) != ERROR_SUCCESS)
       return;
     data.resize(dwDataSize);
-    *pOut += ValueLine(std::string(ucName, dwNameLength), dwType, data) + "\r\n";
+    *pOut += regedit::ValueLine(std::string(ucName, dwNameLength), dwType, data) + "\r\n";
   }
 }
 
