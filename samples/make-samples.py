@@ -216,11 +216,22 @@ def package_printer(m, node, device_id, device_key, friendly, pnp, lpt_key_part,
 
 # ---- the machines ---------------------------------------------------------------------------
 
-def win98():
+def package_machine(minor):
+    """A fresh install of the given Windows form with another maker's printer and the package."""
     m = Machine()
-    base_system(m, 10)
+    base_system(m, minor)
     pellucid_printer(m)
     package_common(m)
+    return m
+
+
+def device_key_tail(device_key, skip):
+    """The device key from its third '&' plus skip, as the program names the instance forms."""
+    return device_key[[i for i, c in enumerate(device_key) if c == "&"][2] + skip:]
+
+
+def win98():
+    m = package_machine(10)
     package_printer(m, "0004", "VID_7A11&PID_0042", "5&3A7B1C2&0&2", "TUSB001", "TALVOP1000", "5&3A7B1C2&0&2")
     m.file("C:\\WINDOWS\\WININIT.INI",
            b"; written by a setup program\r\n[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\~GLH0001.TMP\r\n")
@@ -228,17 +239,14 @@ def win98():
 
 
 def winme():
-    m = Machine()
-    base_system(m, 90)
-    pellucid_printer(m)
-    package_common(m)
+    m = package_machine(90)
     # An ID with a third part: the device also has a short-ID instance under Enum\USB\<VID&PID>,
     # named from the device key's tail just after its third '&' (Windows ME: position + 2).
     device_key = "6&2B3C4D5E&0&10001"
-    tail = device_key[[i for i, c in enumerate(device_key) if c == "&"][2] + 2:]
+    tail = device_key_tail(device_key, 2)
     package_printer(m, "0004", "VID_7A11&PID_0051&REV_0100", device_key, "TUSB001", "TALVOP2000", tail)
     # The short-ID instance is named from just after the third '&', on both forms.
-    short_tail = device_key[[i for i, c in enumerate(device_key) if c == "&"][2] + 1:]
+    short_tail = device_key_tail(device_key, 1)
     short = "HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_7A11&PID_0051\\" + short_tail
     hash_name = "USB#VID_7A11&PID_0051#%s#%s" % (short_tail, TALVO_SHORT_INTERFACE)
     m.key(short, DeviceDesc=("sz", "Périphérique USB composite Talvo"), Class=("sz", "USB"),
@@ -250,10 +258,7 @@ def winme():
 
 
 def connected():
-    m = Machine()
-    base_system(m, 10)
-    pellucid_printer(m)
-    package_common(m)
+    m = package_machine(10)
     package_printer(m, "0004", "VID_7A11&PID_0042", "5&3A7B1C2&0&2", "TUSB001", "TALVOP1000", "5&3A7B1C2&0&2",
                     connected=True)
     return m, "yes\n", ""
