@@ -23,6 +23,14 @@ need xvfb
 need xauth
 need imagemagick
 need python3
+# uninst-sim --hive: libcreg reads Windows 9x registry files (its header needs libbfio's, which
+# the package does not pull in), libmspack the .CAB registry backups; cregexport and gcab are
+# the tests' independent reader and CAB writer.
+need libcreg-dev
+need libbfio-dev
+need libmspack-dev
+need libcreg-utils
+need gcab
 
 # A package can be registered as installed while files of it are gone: reinstall it then.
 broken=()
