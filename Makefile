@@ -50,9 +50,13 @@ bench: deps
 soak: host
 	UNINST_RANDOM_SEEDS=$(SOAK_SEEDS) build/host/uninst_tests --gtest_filter='RandomMachines.*'
 
-# The uninstaller on the bundled sample machine, answering Yes, No, No.
-demo: host
-	build/host/tools/uninst-sim --machine samples/win98 --answers yes,no,no
+# The uninstaller on the bundled sample machine, answering Yes, No, No: uninst-sim alone, in a
+# release build of its own, with only the packages it needs.
+demo:
+	@bash scripts/install-deps.sh --demo
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	build/release/tools/uninst-sim --machine samples/win98 --answers yes,no,no
 
 clean:
 	rm -rf build

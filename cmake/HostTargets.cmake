@@ -1,6 +1,5 @@
 # Host build: the GoogleTest suite over the simulated machine, and the host tools.
 enable_testing()
-find_package(GTest REQUIRED)
 
 if(UNINST_BENCH)
   add_subdirectory(${CMAKE_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
@@ -13,6 +12,12 @@ if(UNINST_FUZZ)
 endif()
 
 add_subdirectory(${CMAKE_SOURCE_DIR}/tools ${CMAKE_BINARY_DIR}/tools)
+# The release preset (`make demo`) builds the tools alone, without GoogleTest.
+if(NOT UNINST_TESTS)
+  return()
+endif()
+
+find_package(GTest REQUIRED)
 
 file(GLOB_RECURSE UNINST_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp

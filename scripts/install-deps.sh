@@ -1,14 +1,28 @@
 #!/usr/bin/env bash
 # Installs the build and test tools that are missing: host compilers and GoogleTest, the
 # MinGW-w64 i686 cross compilers, Wine (32-bit) and Xvfb, clang for the fuzzers, python3 for the
-# image checks and the icon script.
+# image checks and the icon script, mtools and xorriso for the disk images of `make dist`.
+#
+#   install-deps.sh          everything `make test` needs
+#   install-deps.sh --demo   only what building uninst-sim needs (`make demo`): the `tool` lines
 set -euo pipefail
 
-missing=()
-need() { dpkg -s "$1" >/dev/null 2>&1 || missing+=("$1"); }
+demo=
+[ "${1:-}" = --demo ] && demo=1
 
-need cmake
-need g++
+missing=()
+# tool PKG: needed to build uninst-sim, so by `make demo` too; need PKG: by the rest only, and
+# not even looked at with --demo.
+tool() { dpkg -s "$1" >/dev/null 2>&1 || [[ " ${missing[*]} " == *" $1 "* ]] || missing+=("$1"); }
+need() { [ -n "$demo" ] || tool "$1"; }
+
+tool cmake
+tool g++
+tool nlohmann-json3-dev
+tool libcli11-dev
+tool libcreg-dev
+tool libbfio-dev
+tool libmspack-dev
 need clang
 need libclang-rt-14-dev
 need googletest
@@ -23,6 +37,8 @@ need xvfb
 need xauth
 need imagemagick
 need python3
+need mtools
+need xorriso
 # uninst-sim --hive: libcreg reads Windows 9x registry files (its header needs libbfio's, which
 # the package does not pull in), libmspack the .CAB registry backups; cregexport and gcab are
 # the tests' independent reader and CAB writer.
@@ -34,7 +50,7 @@ need gcab
 
 # A package can be registered as installed while files of it are gone: reinstall it then.
 broken=()
-for pkg in g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-win32 \
+[ -n "$demo" ] || for pkg in g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-win32 \
     gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb; do
   dpkg -s "$pkg" >/dev/null 2>&1 || continue
   if dpkg --verify "$pkg" 2>/dev/null | grep -q '^missing '; then
@@ -47,7 +63,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "missing packages: ${missing[*]} ${broken[*]} (run as root to install them)" >&2
   exit 1
 fi
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ -z "$demo" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
