@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 SOAK_SEEDS ?= 3000
 
-.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build demo clean bench soak
+.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build demo dist clean bench soak
 
 all: host win32
 
@@ -57,6 +57,11 @@ demo:
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	build/release/tools/uninst-sim --machine samples/win98 --answers yes,no,no
+
+# Uninst.exe and the floppy and CD images a Windows 98/ME machine takes it from, in dist/. The
+# win32 build relinks only when out of date: a link stamps the time, so the copy stays the build's.
+dist: win32
+	bash scripts/make-dist.sh build/win32/app/Uninst.exe dist
 
 clean:
 	rm -rf build

@@ -32,6 +32,10 @@ if(NOT UNINST_WIN32_TESTS)
   add_test(NAME win32_icon_reproducible
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/make-icon.py --check ${CMAKE_SOURCE_DIR}/resources/Uninst.ico)
   set_tests_properties(win32_imports win32_pe_header PROPERTIES ENVIRONMENT "OBJDUMP=${UNINST_OBJDUMP}")
+  # The floppy and CD images of `make dist`, written from this Uninst.exe and read back.
+  add_test(NAME win32_dist_images
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/win32/check_dist.py $<TARGET_FILE:Uninst>
+            ${CMAKE_BINARY_DIR}/dist-check)
   return()
 endif()
 
@@ -101,3 +105,11 @@ uninst_e2e_test(connected connected 2,6)
 uninst_e2e_test(win98_cancel win98 2,5 --answers yes,yes)
 uninst_e2e_test(win98_declined win98 2 --answers no)
 uninst_e2e_test(typical typical 2,5,8 --answers yes,no,no)
+
+# Uninst.exe as a Windows 98/ME machine gets it: copied out of the floppy image of `make dist`.
+add_test(NAME e2e_win98_floppy
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e-floppy.sh ${CMAKE_SOURCE_DIR}/build/e2e/floppy
+          --uninst ${UNINST_APP_EXE} --helpers $<TARGET_FILE_DIR:TraceRun> --sim ${UNINST_SIM_EXE}
+          --work ${CMAKE_SOURCE_DIR}/build/e2e --machine ${CMAKE_SOURCE_DIR}/samples/win98 --case win98_floppy
+          --boxes 2,5,8)
+set_tests_properties(e2e_win98_floppy PROPERTIES TIMEOUT 300)

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# One end-to-end case (run-e2e.sh) on the exe as a Windows 98/ME machine gets it: the floppy image
+# of `make dist` is written from the --uninst exe, and UNINST.EXE copied out of it is what runs.
+#
+#   run-e2e-floppy.sh FLOPPY_WORK_DIR run-e2e.sh-arguments...
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+work=$1
+shift
+exe=
+args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --uninst) exe=$2 ;;
+    *) args+=("$1" "$2") ;;
+  esac
+  shift 2
+done
+rm -rf "$work"
+bash "$here/../../scripts/make-dist.sh" "$exe" "$work/dist"
+mkdir -p "$work/a"
+MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 mcopy -n -i "$work/dist/uninst-floppy.img" ::UNINST.EXE "$work/a/UNINST.EXE"
+exec bash "$here/run-e2e.sh" --uninst "$work/a/UNINST.EXE" "${args[@]}"
