@@ -23,7 +23,7 @@ tool libcli11-dev
 tool libcreg-dev
 tool libbfio-dev
 tool libmspack-dev
-# the libraries above are found through pkg-config
+# CMake finds libcreg, libbfio and libmspack through pkg-config
 tool pkg-config
 need clang
 need libclang-rt-14-dev
