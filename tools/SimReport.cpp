@@ -11,8 +11,6 @@ namespace simtool {
 
 namespace {
 
-const char WININIT_PATH[] = "C:\\WINDOWS\\WININIT.INI";
-
 std::string Fold(std::string text) {
   for (char &c : text) {
     if (c >= 'a' && c <= 'z')
@@ -21,71 +19,41 @@ std::string Fold(std::string text) {
   return text;
 }
 
-std::string ParentOf(const std::string &path) {
-  size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? "" : path.substr(0, slash);
+bool IsUnder(const std::string &folded, const std::string &foldedAncestor) {
+  return folded.size() > foldedAncestor.size() && folded[foldedAncestor.size()] == '\\' &&
+         folded.compare(0, foldedAncestor.size(), foldedAncestor) == 0;
 }
 
-std::map<std::string, const sim::RegistryKey *> KeysByPath(const std::vector<sim::RegistryKey> &keys) {
-  std::map<std::string, const sim::RegistryKey *> byPath;
-  for (const sim::RegistryKey &key : keys)
-    byPath[Fold(key.path)] = &key;
-  return byPath;
-}
-
-bool HasValue(const sim::RegistryKey &key, const std::string &name) {
-  return std::any_of(key.values.begin(), key.values.end(),
-                     [&](const sim::RegistryValue &value) { return Fold(value.name) == Fold(name); });
-}
-
-// The keys of before that after lacks, in before's order.
-std::vector<const sim::RegistryKey *> RemovedKeys(const Snapshot &before, const Snapshot &after) {
-  std::map<std::string, const sim::RegistryKey *> kept = KeysByPath(after.keys);
-  std::vector<const sim::RegistryKey *> removed;
-  for (const sim::RegistryKey &key : before.keys) {
-    if (kept.count(Fold(key.path)) == 0)
-      removed.push_back(&key);
-  }
-  return removed;
-}
-
-std::vector<RemovedSubtree> RemovedSubtrees(const std::vector<const sim::RegistryKey *> &removed) {
-  std::set<std::string> removedPaths;
-  for (const sim::RegistryKey *pKey : removed)
-    removedPaths.insert(Fold(pKey->path));
-  std::vector<RemovedSubtree> subtrees;
-  for (const sim::RegistryKey *pKey : removed) {
-    std::string path = Fold(pKey->path);
-    std::string parent = ParentOf(path);
-    if (removedPaths.count(parent) != 0) {
-      for (RemovedSubtree &subtree : subtrees) {
-        if (path.compare(0, subtree.path.size() + 1, Fold(subtree.path) + "\\") == 0)
-          ++subtree.iKeyCount;
-      }
+// The removed subtrees in the order they went: a key removal takes its whole subtree with it,
+// and one that takes a subtree removed before it takes that one in.
+std::vector<std::vector<sim::RegistryKey>> RemovedSubtrees(const sim::Changes &changes) {
+  std::vector<std::vector<sim::RegistryKey>> subtrees;
+  for (const sim::RegistryKey &key : changes.removedKeys) {
+    std::string folded = Fold(key.path);
+    if (!subtrees.empty() && IsUnder(folded, Fold(subtrees.back().front().path))) {
+      subtrees.back().push_back(key);
       continue;
     }
-    subtrees.push_back(RemovedSubtree{pKey->path, 1});
+    std::vector<sim::RegistryKey> subtree{key};
+    for (auto it = subtrees.begin(); it != subtrees.end();) {
+      if (IsUnder(Fold(it->front().path), folded)) {
+        subtree.insert(subtree.end(), it->begin(), it->end());
+        it = subtrees.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    subtrees.push_back(subtree);
   }
   return subtrees;
 }
 
-// Values gone from keys that are still there, as the keys that would re-create them.
-std::vector<sim::RegistryKey> RemovedValueKeys(const Snapshot &before, const Snapshot &after) {
-  std::map<std::string, const sim::RegistryKey *> kept = KeysByPath(after.keys);
-  std::vector<sim::RegistryKey> keys;
-  for (const sim::RegistryKey &key : before.keys) {
-    auto found = kept.find(Fold(key.path));
-    if (found == kept.end())
-      continue;
-    sim::RegistryKey gone{key.path, {}};
-    for (const sim::RegistryValue &value : key.values) {
-      if (!HasValue(*found->second, value.name))
-        gone.values.push_back(value);
-    }
-    if (!gone.values.empty())
-      keys.push_back(gone);
-  }
-  return keys;
+bool InRemovedKey(const std::string &keyPath, const std::vector<std::vector<sim::RegistryKey>> &subtrees) {
+  std::string folded = Fold(keyPath);
+  return std::any_of(subtrees.begin(), subtrees.end(), [&](const std::vector<sim::RegistryKey> &subtree) {
+    std::string root = Fold(subtree.front().path);
+    return folded == root || IsUnder(folded, root);
+  });
 }
 
 std::vector<std::string> Lines(const std::string &text) {
@@ -160,7 +128,7 @@ std::string AnswerName(int iAnswer) {
 
 std::string Json(const std::string &text) {
   std::string out = "\"";
-  for (unsigned char c : Utf8FromCp1252(text)) {
+  for (unsigned char c : sim::Utf8FromCp1252(text, true)) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -189,29 +157,23 @@ std::string ValueText(const ValueRef &value) {
 
 }  // namespace
 
-Snapshot TakeSnapshot() {
-  Snapshot snapshot;
-  snapshot.keys = sim::RegistryKeys();
-  snapshot.files = sim::ListFiles();
-  sim::ReadFile(WININIT_PATH, &snapshot.winInit);
-  return snapshot;
-}
-
-Report BuildReport(const Snapshot &before, const Snapshot &after, int iExitCode) {
+Report BuildReport(const sim::Changes &changes, int iExitCode) {
   Report report;
   report.dialogs = sim::MessageBoxes();
-  report.removedKeys = RemovedSubtrees(RemovedKeys(before, after));
-  for (const sim::RegistryKey &key : RemovedValueKeys(before, after)) {
-    for (const sim::RegistryValue &value : key.values)
-      report.removedValues.push_back(ValueRef{key.path, value.name});
+  std::vector<std::vector<sim::RegistryKey>> subtrees = RemovedSubtrees(changes);
+  for (const std::vector<sim::RegistryKey> &subtree : subtrees)
+    report.removedKeys.push_back(RemovedSubtree{subtree.front().path, static_cast<int>(subtree.size())});
+  for (const sim::RemovedValue &removed : changes.removedValues) {
+    if (!InRemovedKey(removed.keyPath, subtrees))
+      report.removedValues.push_back(ValueRef{removed.keyPath, removed.value.name});
   }
   report.valuesLeft = ValuesLeft(sim::Trace());
-  std::set<std::string> filesAfter(after.files.begin(), after.files.end());
-  for (const std::string &file : before.files) {
-    if (filesAfter.count(file) == 0)
-      report.filesDeleted.push_back(file);
+  report.filesDeleted = changes.deletedFiles;
+  std::string winInit = Fold(sim::NormalPath(sim::WindowsDirectory() + "\\WININIT.INI"));
+  for (const sim::WrittenFile &file : changes.writtenFiles) {
+    if (Fold(sim::NormalPath(file.path)) == winInit)
+      report.winInitLinesAdded = AddedLines(file.before, file.after);
   }
-  report.winInitLinesAdded = AddedLines(before.winInit, after.winInit);
   report.filesQueued = QueuedFiles(report.winInitLinesAdded);
   report.restarts = sim::Restarts();
   report.iExitCode = iExitCode;
@@ -248,7 +210,7 @@ std::string ReportText(const Report &report) {
   for (const std::string &note : report.notes)
     out << "Note: " << note << "\n";
   out << "Exit code: " << report.iExitCode << "\n";
-  return Utf8FromCp1252(out.str());
+  return sim::Utf8FromCp1252(out.str(), true);
 }
 
 std::string ReportJson(const Report &report) {
@@ -277,38 +239,13 @@ std::string ReportJson(const Report &report) {
   return out.str();
 }
 
-std::string UndoImage(const Snapshot &before, const Snapshot &after) {
+std::string UndoImage(const sim::Changes &changes) {
   std::vector<sim::RegistryKey> keys;
-  for (const sim::RegistryKey *pKey : RemovedKeys(before, after))
-    keys.push_back(*pKey);
-  for (const sim::RegistryKey &key : RemovedValueKeys(before, after))
-    keys.push_back(key);
+  for (const std::vector<sim::RegistryKey> &subtree : RemovedSubtrees(changes))
+    keys.insert(keys.end(), subtree.begin(), subtree.end());
+  for (const sim::RemovedValue &removed : changes.removedValues)
+    keys.push_back(sim::RegistryKey{removed.keyPath, {removed.value}});
   return sim::RegeditImage(keys);
-}
-
-std::string Utf8FromCp1252(const std::string &text) {
-  // 0x80-0x9F of code page 1252; 0 where the code page leaves the byte undefined.
-  static const unsigned short HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                          0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  std::string utf8;
-  for (unsigned char c : text) {
-    unsigned code = c;
-    if (c >= 0x80 && c < 0xA0)
-      code = HIGH[c - 0x80] != 0 ? HIGH[c - 0x80] : 0xFFFD;
-    if (code < 0x80) {
-      utf8 += static_cast<char>(code);
-    } else if (code < 0x800) {
-      utf8 += static_cast<char>(0xC0 | (code >> 6));
-      utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      utf8 += static_cast<char>(0xE0 | (code >> 12));
-      utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-  return utf8;
 }
 
 }  // namespace simtool

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/SimHive.h"
 #include "tools/SimTool.h"
 #include "uninstall/Uninst.h"
 #include "uninstall/UninstallState.h"
@@ -54,22 +55,24 @@ std::string LoadMachine(const Options &options) {
   fs::path registry =
       options.registry.empty() ? fs::path(options.machine) / "registry.reg" : fs::path(options.registry);
   std::string image;
-  if (!ReadHostFile(registry, &image))
-    return "cannot read " + registry.string();
   std::string error;
-  if (!sim::ImportRegistry(image, &error))
+  if (!options.hive.empty()) {
+    error = LoadHive(options.hive);
+    if (!error.empty())
+      return error;
+  } else if (!ReadHostFile(registry, &image)) {
+    return "cannot read " + registry.string();
+  } else if (!sim::ImportRegistry(image, &error)) {
     return registry.string() + ": " + error;
-  fs::path drive = fs::path(options.machine) / "drive";
-  if (!options.machine.empty() && fs::is_directory(drive)) {
-    std::error_code failure;
-    fs::copy(drive, sim::DriveRoot(), fs::copy_options::recursive | fs::copy_options::overwrite_existing, failure);
-    if (failure)
-      return "cannot copy " + drive.string() + ": " + failure.message();
   }
+  fs::path drive = fs::path(options.machine) / "drive";
+  if (!options.machine.empty() && fs::is_directory(drive) && !sim::LoadDrive(drive.string(), &error))
+    return error;
   for (const std::string &path : options.inUse) {
-    if (!sim::ReadFile(path, nullptr))
+    std::string name;
+    if (!sim::Cp1252FromUtf8(path, &name) || !sim::ReadFile(name, nullptr))
       return "--in-use " + path + ": no such file on the machine";
-    sim::SetFileInUse(path, true);
+    sim::SetFileInUse(name, true);
   }
   return "";
 }
@@ -78,7 +81,7 @@ void ShowTrace(Session *pSession) {
   const std::vector<std::string> &trace = sim::Trace();
   for (; pSession->traceShown < trace.size(); ++pSession->traceShown) {
     if (!pSession->options.fQuiet)
-      pSession->out << Utf8FromCp1252(trace[pSession->traceShown]);
+      pSession->out << sim::Utf8FromCp1252(trace[pSession->traceShown], true);
   }
 }
 
@@ -96,7 +99,8 @@ int AskTerminal(Session *pSession, const sim::MessageBoxRecord &box) {
 
 int Answer(Session *pSession, const sim::MessageBoxRecord &box) {
   ShowTrace(pSession);
-  pSession->out << "== box [" << Utf8FromCp1252(box.caption) << "] " << Utf8FromCp1252(box.text) << "\n";
+  pSession->out << "== box [" << sim::Utf8FromCp1252(box.caption, true) << "] " << sim::Utf8FromCp1252(box.text, true)
+                << "\n";
   int iAnswer = os::IDOK;
   if ((box.uStyle & MB_TYPEMASK) != os::MB_OK) {
     if (pSession->nextAnswer < pSession->options.answers.size()) {
@@ -126,7 +130,7 @@ std::string NewOutputFolder(const Options &options) {
   return folder.string();
 }
 
-std::string SaveRun(const std::string &folder, const Snapshot &before, const Snapshot &after, const Report &report) {
+std::string SaveRun(const std::string &folder, const sim::Changes &changes, const Report &report) {
   std::error_code failure;
   fs::create_directories(folder, failure);
   fs::remove_all(fs::path(folder) / "drive", failure);
@@ -140,17 +144,8 @@ std::string SaveRun(const std::string &folder, const Snapshot &before, const Sna
   bool fWritten = WriteHostFile(base / "registry.reg", sim::ExportRegistry()) &&
                   WriteHostFile(base / "trace.txt", trace) && WriteHostFile(base / "report.txt", ReportText(report)) &&
                   WriteHostFile(base / "report.json", ReportJson(report)) &&
-                  WriteHostFile(base / "undo.reg", UndoImage(before, after));
+                  WriteHostFile(base / "undo.reg", UndoImage(changes));
   return fWritten ? "" : "cannot write the files of " + folder;
-}
-
-bool HasDynamicData(const Snapshot &snapshot) {
-  const std::string root = "HKEY_DYN_DATA\\";
-  for (const sim::RegistryKey &key : snapshot.keys) {
-    if (key.path.compare(0, root.size(), root) == 0)
-      return true;
-  }
-  return false;
 }
 
 std::string DefaultMachine() {
@@ -190,26 +185,26 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
   Session session{options, out, pTerminal};
   sim::SetAnswerSource([&session](const sim::MessageBoxRecord &box) { return Answer(&session, box); });
 
-  Snapshot before = TakeSnapshot();
+  bool fDynamicData = sim::HasSubkeys(os::HKEY_DYN_DATA, "");
   int iExitCode = 0;
   try {
     iExitCode = WinMain(nullptr, nullptr, nullptr, 0);
   } catch (const NoAnswer &missing) {
     ShowTrace(&session);
-    return Fail(err, "no answer for the box [" + Utf8FromCp1252(missing.box.caption) + "] " +
-                         Utf8FromCp1252(missing.box.text) + " (give it with --answers)");
+    return Fail(err, "no answer for the box [" + sim::Utf8FromCp1252(missing.box.caption, true) + "] " +
+                         sim::Utf8FromCp1252(missing.box.text, true) + " (give it with --answers)");
   }
   ShowTrace(&session);
-  Snapshot after = TakeSnapshot();
-  Report report = BuildReport(before, after, iExitCode);
-  if (!HasDynamicData(before))
+  sim::Changes changes = sim::MachineChanges();
+  Report report = BuildReport(changes, iExitCode);
+  if (!fDynamicData)
     report.notes.push_back(
         "the registry has no HKEY_DYN_DATA (a regedit export has none): no printer counts as connected");
   for (const std::string &problem : sim::Problems())
     report.notes.push_back("simulation: " + problem);
 
   std::string folder = options.out.empty() ? NewOutputFolder(options) : options.out;
-  error = SaveRun(folder, before, after, report);
+  error = SaveRun(folder, changes, report);
   if (!error.empty())
     return Fail(err, error);
   out << "== summary\n" << ReportText(report);

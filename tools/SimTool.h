@@ -17,6 +17,7 @@ const int EXIT_TOOL_ERROR = 2;
 struct Options {
   std::string machine;   // machine image folder ("" when only a registry export is given)
   std::string registry;  // a registry export used in place of the machine's registry.reg
+  std::string hive;      // a Windows 9x registry file (or its CAB backup) used in its place
   unsigned minor = 10;   // dwMinorVersion the machine reports
   bool fAnswersGiven = false;
   std::vector<int> answers;  // IDYES / IDNO, in order
@@ -33,9 +34,6 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
 /// Parses "yes,no,..." (y/n, oui/non, any case) into IDYES/IDNO; false on a word it does not know.
 bool ParseAnswers(const std::string &list, std::vector<int> *pAnswers);
 std::string Usage();
-
-/// Code page 1252 text as UTF-8.
-std::string Utf8FromCp1252(const std::string &text);
 
 /// What one run did, worked out from the machine before and after.
 struct RemovedSubtree {
@@ -63,17 +61,12 @@ struct Report {
   std::vector<std::string> notes;
   int iExitCode = 0;
 };
-struct Snapshot {
-  std::vector<sim::RegistryKey> keys;
-  std::vector<std::string> files;
-  std::string winInit;
-};
-Snapshot TakeSnapshot();
-Report BuildReport(const Snapshot &before, const Snapshot &after, int iExitCode);
+/// The report of a run, from what the run changed.
+Report BuildReport(const sim::Changes &changes, int iExitCode);
 std::string ReportText(const Report &report);
 std::string ReportJson(const Report &report);
 /// A REGEDIT4 image that re-creates every key and value the run removed.
-std::string UndoImage(const Snapshot &before, const Snapshot &after);
+std::string UndoImage(const sim::Changes &changes);
 
 /// The whole tool. pTerminal is where to ask for missing answers, or null when not interactive.
 int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal);

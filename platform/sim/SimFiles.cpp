@@ -1,7 +1,13 @@
-// The C: drive of the simulated machine, backed by a host folder: Windows paths resolve onto it
-// ignoring ASCII case; searches list their matches in ascending lower-cased name order (a FAT
-// directory keeps creation order, which a host folder does not); mappings are real mmaps of the
-// host files. MoveFileExA fails with 120 as on Windows 98/ME unless the machine is told otherwise.
+// The C: drive of the simulated machine, backed by a host folder that only this machine uses.
+// Windows paths are resolved as Windows resolves them before anything touches the host: '/' is
+// a separator, empty and "." components drop out, ".." removes the component before it and stops
+// at C:\, trailing dots and blanks of a name are ignored, and names compare ignoring ASCII case at
+// every level. The program sees every name in code page 1252; the host folder holds their UTF-8
+// forms. A resolved host path is built only of names read from the folder itself or of names
+// that cannot climb out of it, so nothing outside the drive is reached. Searches list their
+// matches in ascending lower-cased name order (a FAT directory keeps creation order, which a host
+// folder does not); mappings are real mmaps of the host files. MoveFileExA fails with 120 as on
+// Windows 98/ME unless the machine is told otherwise.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -13,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "platform/files.h"
@@ -24,40 +31,82 @@ namespace sim {
 
 namespace {
 
-const char WINDOWS_DIRECTORY[] = "C:\\WINDOWS";
-const char SYSTEM_DIRECTORY[] = "C:\\WINDOWS\\SYSTEM";
+const os::DWORD ERROR_INVALID_NAME = 123;
 
 struct Resolved {
-  bool fValid;           // a C:\ path
+  bool fValid;           // a C:\ path whose names Windows accepts
   bool fParentExists;    // every folder on the way exists
   bool fExists;          // the last part exists
-  std::string hostPath;  // existing parts resolved, the rest as given
-  std::string lastName;  // the last part as given
+  std::string hostPath;  // existing parts as the host spells them, the rest in UTF-8
 };
 
-std::vector<std::string> Parts(const std::string &winPath) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (size_t i = 3; i <= winPath.size(); ++i) {
-    if (i == winPath.size() || winPath[i] == '\\') {
-      if (!part.empty())
-        parts.push_back(part);
-      part.clear();
-    } else {
-      part += winPath[i];
-    }
-  }
-  return parts;
+// Characters no Windows file name holds; '*' and '?' are the search wildcards.
+bool IsForbidden(unsigned char c, bool fWildcardsAllowed) {
+  if (c < 0x20)
+    return true;
+  if (c == '*' || c == '?')
+    return !fWildcardsAllowed;
+  return std::strchr("\"<>|:", c) != nullptr && c != '\0';
 }
 
+std::string WithoutTrailingDotsAndBlanks(std::string name) {
+  while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+    name.pop_back();
+  return name;
+}
+
+// The components of a C:\ path after Windows' normalisation; false when it is not one.
+bool SplitPath(const std::string &winPath, std::vector<std::string> *pParts) {
+  pParts->clear();
+  if (winPath.size() < 3 || (winPath[0] != 'C' && winPath[0] != 'c') || winPath[1] != ':' ||
+      (winPath[2] != '\\' && winPath[2] != '/')) {
+    return false;
+  }
+  std::string part;
+  for (size_t i = 3; i <= winPath.size(); ++i) {
+    char c = i < winPath.size() ? winPath[i] : '\\';
+    if (c != '\\' && c != '/') {
+      part += c;
+      continue;
+    }
+    if (part == "..") {
+      if (!pParts->empty())
+        pParts->pop_back();
+    } else if (!WithoutTrailingDotsAndBlanks(part).empty()) {
+      pParts->push_back(WithoutTrailingDotsAndBlanks(part));
+    }
+    part.clear();
+  }
+  return true;
+}
+
+bool ValidNames(const std::vector<std::string> &parts, bool fLastMayHoldWildcards) {
+  for (size_t i = 0; i < parts.size(); ++i) {
+    bool fWildcards = fLastMayHoldWildcards && i + 1 == parts.size();
+    for (unsigned char c : parts[i]) {
+      if (IsForbidden(c, fWildcards))
+        return false;
+    }
+  }
+  return true;
+}
+
+// The host's name for an entry, in code page 1252; "" when it has none (never on a loaded drive).
+std::string ProgramName(const std::string &hostName) {
+  std::string name;
+  return Cp1252FromUtf8(hostName, &name) ? name : "";
+}
+
+// The host spelling of the folder's entry that Windows would take for name, or "".
 std::string FindEntry(const std::string &folder, const std::string &name) {
   DIR *pDir = opendir(folder.c_str());
   if (pDir == nullptr)
     return "";
   std::string found;
   while (dirent *pEntry = readdir(pDir)) {
-    if (SameName(pEntry->d_name, name)) {
-      found = pEntry->d_name;
+    std::string hostName = pEntry->d_name;
+    if (hostName != "." && hostName != ".." && SameName(ProgramName(hostName), name)) {
+      found = hostName;
       break;
     }
   }
@@ -65,27 +114,48 @@ std::string FindEntry(const std::string &folder, const std::string &name) {
   return found;
 }
 
-Resolved Resolve(const std::string &winPath) {
-  Resolved r{false, false, false, M().driveRoot, ""};
-  if (winPath.size() < 3 || (winPath[0] != 'C' && winPath[0] != 'c') || winPath[1] != ':' || winPath[2] != '\\') {
-    return r;
-  }
-  r.fValid = true;
-  std::vector<std::string> parts = Parts(winPath);
-  r.fParentExists = true;
-  r.fExists = true;
+Resolved ResolveParts(const std::vector<std::string> &parts) {
+  Resolved r{true, true, true, M().driveRoot};
   for (size_t i = 0; i < parts.size(); ++i) {
     std::string entry = r.fExists ? FindEntry(r.hostPath, parts[i]) : "";
     if (entry.empty()) {
       if (i + 1 < parts.size())
         r.fParentExists = false;
       r.fExists = false;
-      entry = parts[i];
+      entry = Utf8FromCp1252(parts[i]);
     }
     r.hostPath += "/" + entry;
-    r.lastName = parts[i];
   }
   return r;
+}
+
+// 3 for a path that is not on C:\ or whose folders are missing, 123 for a name Windows refuses.
+os::DWORD PathError(const std::string &winPath, const Resolved &r) {
+  std::vector<std::string> parts;
+  if (!SplitPath(winPath, &parts))
+    return os::ERROR_PATH_NOT_FOUND;
+  if (!r.fValid)
+    return ERROR_INVALID_NAME;
+  return r.fParentExists ? 0 : os::ERROR_PATH_NOT_FOUND;
+}
+
+// A search specification: the folder's components, then the pattern, which may be empty (a
+// specification ending in a separator matches nothing). False when it is not a C:\ path or a
+// folder name holds a character Windows refuses.
+bool SplitSearch(const std::string &spec, std::vector<std::string> *pParts) {
+  size_t slash = spec.find_last_of("\\/");
+  if (slash == std::string::npos || slash < 2 || !SplitPath(spec.substr(0, slash + 1), pParts))
+    return false;
+  bool fFolderValid = ValidNames(*pParts, false);
+  pParts->push_back(spec.substr(slash + 1));
+  return fFolderValid;
+}
+
+Resolved Resolve(const std::string &winPath) {
+  std::vector<std::string> parts;
+  if (!SplitPath(winPath, &parts) || !ValidNames(parts, false))
+    return Resolved{false, false, false, M().driveRoot};
+  return ResolveParts(parts);
 }
 
 bool IsDirectory(const std::string &hostPath) {
@@ -121,7 +191,7 @@ bool OpenOn(const std::string &hostPath) {
 
 bool Mapped(const std::string &hostPath) {
   for (auto &mapping : M().mappings) {
-    if (Resolve(mapping.second.winPath).hostPath == hostPath)
+    if (mapping.second.hostPath == hostPath)
       return true;
   }
   for (auto &view : M().views) {
@@ -188,6 +258,130 @@ void RemoveLastDrive() {
   if (!M().driveRoot.empty())
     fs::remove_all(M().driveRoot, error);
 }
+
+// Creates the folders of a Windows path that are missing, each under the name the path gives.
+void MakeFolders(const std::string &winPath) {
+  std::vector<std::string> parts;
+  if (!SplitPath(winPath, &parts))
+    return;
+  std::vector<std::string> prefix;
+  for (const std::string &part : parts) {
+    prefix.push_back(part);
+    Resolved r = ResolveParts(prefix);
+    if (!r.fExists)
+      mkdir(r.hostPath.c_str(), 0755);
+  }
+}
+
+void EmptyDrive() {
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(M().driveRoot, error))
+    fs::remove_all(entry.path(), error);
+}
+
+// Why a host entry cannot be a name on a Windows drive, or "".
+std::string NameProblem(const std::string &hostName) {
+  std::string name;
+  if (!Cp1252FromUtf8(hostName, &name))
+    return "a name with no code page 1252 form";
+  if (WithoutTrailingDotsAndBlanks(name) != name || !ValidNames({name}, false))
+    return "a name Windows cannot hold";
+  return "";
+}
+
+// "" when every entry under the host folder can be on a Windows drive, or the one-line reason.
+std::string CheckImageFolder(const std::string &folder) {
+  DIR *pDir = opendir(folder.c_str());
+  if (pDir == nullptr)
+    return folder + ": cannot be read";
+  std::map<std::string, std::string> byFoldedName;
+  std::vector<std::string> subfolders;
+  std::string problem;
+  while (dirent *pEntry = readdir(pDir)) {
+    std::string hostName = pEntry->d_name;
+    if (hostName == "." || hostName == "..")
+      continue;
+    std::string path = folder + "/" + hostName;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+      problem = path + ": cannot be read";
+    } else if (S_ISLNK(st.st_mode)) {
+      problem = path + ": a symbolic link (a Windows drive holds only files and folders)";
+    } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+      problem = path + ": neither a plain file nor a folder";
+    } else if (!(problem = NameProblem(hostName)).empty()) {
+      problem = path + ": " + problem;
+    } else {
+      auto inserted = byFoldedName.emplace(Fold(ProgramName(hostName)), hostName);
+      if (!inserted.second)
+        problem = path + ": differs only in case from " + inserted.first->second + " (Windows cannot hold both)";
+      else if (S_ISDIR(st.st_mode))
+        subfolders.push_back(path);
+    }
+    if (!problem.empty())
+      break;
+  }
+  closedir(pDir);
+  for (size_t i = 0; problem.empty() && i < subfolders.size(); ++i)
+    problem = CheckImageFolder(subfolders[i]);
+  return problem;
+}
+
+// Copies a checked folder entry by entry; links were refused, so none is followed.
+std::string CopyImageFolder(const std::string &from, const std::string &to) {
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(from, error)) {
+    std::string target = to + "/" + entry.path().filename().string();
+    if (entry.is_directory(error)) {
+      fs::create_directory(target, error);
+      std::string problem = error ? "" : CopyImageFolder(entry.path().string(), target);
+      if (!problem.empty())
+        return problem;
+    } else {
+      fs::copy_file(entry.path(), target, error);
+    }
+    if (error)
+      return entry.path().string() + ": cannot be copied: " + error.message();
+  }
+  return error ? from + ": cannot be read: " + error.message() : "";
+}
+
+std::string SystemDirectory() {
+  return M().windowsDirectory + "\\SYSTEM";
+}
+
+bool ReadHostFile(const std::string &hostPath, std::string *pBytes) {
+  std::ifstream in(hostPath, std::ios::binary);
+  if (!in)
+    return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  *pBytes = text.str();
+  return true;
+}
+
+void CollectFiles(const std::string &hostFolder, const std::string &winFolder, std::vector<std::string> *pFiles) {
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(hostFolder, error)) {
+    std::string winPath = winFolder + "\\" + ProgramName(entry.path().filename().string());
+    if (entry.is_directory(error))
+      CollectFiles(entry.path().string(), winPath, pFiles);
+    else if (entry.is_regular_file(error))
+      pFiles->push_back(winPath);
+  }
+}
+
+// Records a file's bytes before the program first opens it for writing.
+void RecordWrite(const std::string &winPath, const Resolved &r) {
+  Machine &m = M();
+  if (m.writtenIndex.count(r.hostPath) != 0)
+    return;
+  WrittenFile written{winPath, r.fExists, "", ""};
+  if (r.fExists)
+    ReadHostFile(r.hostPath, &written.before);
+  m.writtenIndex[r.hostPath] = m.changes.writtenFiles.size();
+  m.changes.writtenFiles.push_back(written);
+}
 }  // namespace
 
 void ResetFiles() {
@@ -208,11 +402,45 @@ void ResetFiles() {
     return;
   }
   m.driveRoot = buffer.data();
-  fs::create_directories(m.driveRoot + "/WINDOWS/SYSTEM");
+  SetWindowsDirectory("C:\\WINDOWS");
 }
 
 std::string DriveRoot() {
   return M().driveRoot;
+}
+
+bool LoadDrive(const std::string &hostFolder, std::string *pError) {
+  CloseAllFiles();
+  EmptyDrive();
+  std::string problem = CheckImageFolder(hostFolder);
+  if (problem.empty())
+    problem = CopyImageFolder(hostFolder, M().driveRoot);
+  if (!problem.empty())
+    EmptyDrive();
+  SetWindowsDirectory(M().windowsDirectory);
+  if (pError)
+    *pError = problem;
+  return problem.empty();
+}
+
+void SetWindowsDirectory(const std::string &winPath) {
+  M().windowsDirectory = winPath;
+  MakeFolders(winPath);
+  MakeFolders(SystemDirectory());
+}
+
+std::string WindowsDirectory() {
+  return M().windowsDirectory;
+}
+
+std::string NormalPath(const std::string &winPath) {
+  std::vector<std::string> parts;
+  if (!SplitPath(winPath, &parts))
+    return "";
+  std::string path = "C:";
+  for (const std::string &part : parts)
+    path += "\\" + part;
+  return parts.empty() ? "C:\\" : path;
 }
 
 std::string HostPath(const std::string &winPath) {
@@ -220,21 +448,19 @@ std::string HostPath(const std::string &winPath) {
 }
 
 void WriteFile(const std::string &winPath, const std::string &bytes) {
+  size_t slash = NormalPath(winPath).rfind('\\');
+  MakeFolders(NormalPath(winPath).substr(0, slash));
   Resolved r = Resolve(winPath);
-  fs::create_directories(fs::path(r.hostPath).parent_path());
-  std::ofstream(r.hostPath, std::ios::binary | std::ios::trunc) << bytes;
+  if (r.fValid && r.fParentExists)
+    std::ofstream(r.hostPath, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 bool ReadFile(const std::string &winPath, std::string *pBytes) {
   Resolved r = Resolve(winPath);
   if (!r.fExists || IsDirectory(r.hostPath))
     return false;
-  if (pBytes) {
-    std::ifstream in(r.hostPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    *pBytes = text.str();
-  }
+  if (pBytes)
+    return ReadHostFile(r.hostPath, pBytes);
   return true;
 }
 
@@ -258,18 +484,28 @@ void SetReadOnly(const std::string &winPath, bool fReadOnly) {
 
 std::vector<std::string> ListFiles() {
   std::vector<std::string> files;
-  std::string root = M().driveRoot;
-  if (root.empty() || !fs::exists(root))
-    return files;
-  for (const auto &entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file())
-      continue;
-    std::string relative = entry.path().string().substr(root.size());
-    std::replace(relative.begin(), relative.end(), '/', '\\');
-    files.push_back("C:" + relative);
-  }
+  if (!M().driveRoot.empty())
+    CollectFiles(M().driveRoot, "C:", &files);
   std::sort(files.begin(), files.end());
   return files;
+}
+
+Snapshot TakeSnapshot() {
+  Snapshot snapshot;
+  snapshot.keys = RegistryKeys();
+  for (const std::string &file : ListFiles())
+    ReadFile(file, &snapshot.files[file]);
+  return snapshot;
+}
+
+Changes MachineChanges() {
+  Changes changes = M().changes;
+  for (const auto &written : M().writtenIndex) {
+    WrittenFile &file = changes.writtenFiles[written.second];
+    if (!ReadHostFile(written.first, &file.after))
+      file.after.clear();
+  }
+  return changes;
 }
 
 void SetMoveFileExSupported(bool fSupported) {
@@ -309,11 +545,11 @@ BOOL Fail(DWORD dwCode) {
 }  // namespace
 
 UINT GetSystemDirectoryA(char *lpBuffer, UINT uSize) {
-  return CopyDirectory(sim::SYSTEM_DIRECTORY, Call::GetSystemDirectory, lpBuffer, uSize);
+  return CopyDirectory(sim::SystemDirectory().c_str(), Call::GetSystemDirectory, lpBuffer, uSize);
 }
 
 UINT GetWindowsDirectoryA(char *lpBuffer, UINT uSize) {
-  return CopyDirectory(sim::WINDOWS_DIRECTORY, Call::GetWindowsDirectory, lpBuffer, uSize);
+  return CopyDirectory(M().windowsDirectory.c_str(), Call::GetWindowsDirectory, lpBuffer, uSize);
 }
 
 BOOL DeleteFileA(const char *lpFileName) {
@@ -322,8 +558,9 @@ BOOL DeleteFileA(const char *lpFileName) {
   if (Fails(Call::DeleteFile, winPath, &dwCode))
     return Fail(dwCode);
   sim::Resolved r = sim::Resolve(winPath);
-  if (!r.fValid || !r.fParentExists)
-    return Fail(ERROR_PATH_NOT_FOUND);
+  DWORD dwError = sim::PathError(winPath, r);
+  if (dwError != 0)
+    return Fail(dwError);
   if (!r.fExists)
     return Fail(ERROR_FILE_NOT_FOUND);
   if (sim::IsDirectory(r.hostPath) || M().inUse.count(r.hostPath) || M().readOnly.count(r.hostPath)) {
@@ -333,6 +570,7 @@ BOOL DeleteFileA(const char *lpFileName) {
     return Fail(ERROR_SHARING_VIOLATION);
   if (unlink(r.hostPath.c_str()) != 0)
     return Fail(ERROR_ACCESS_DENIED);
+  M().changes.deletedFiles.push_back(winPath);
   return 1;
 }
 
@@ -356,18 +594,31 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
     sim::SetLastError(dwCode);
     return INVALID_HANDLE_VALUE;
   }
-  size_t slash = spec.rfind('\\');
-  sim::Resolved folder = sim::Resolve(slash == std::string::npos ? "" : spec.substr(0, slash + 1));
-  if (!folder.fValid || !folder.fExists || !sim::IsDirectory(folder.hostPath)) {
+  std::vector<std::string> parts;
+  if (!sim::SplitSearch(spec, &parts)) {
+    sim::SetLastError(sim::ValidNames(parts, true) ? ERROR_PATH_NOT_FOUND : sim::ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string pattern = parts.back();
+  parts.pop_back();
+  sim::Resolved folder = sim::ResolveParts(parts);
+  if (!folder.fExists || !sim::IsDirectory(folder.hostPath)) {
     sim::SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  std::string pattern = spec.substr(slash + 1);
   std::vector<std::pair<std::string, std::string>> matches;  // (sort key, name)
-  for (const auto &entry : std::filesystem::directory_iterator(folder.hostPath)) {
-    std::string name = entry.path().filename().string();
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator(folder.hostPath, error)) {
+    std::string name = sim::ProgramName(entry.path().filename().string());
     if (sim::WildcardMatch(pattern.c_str(), name.c_str()))
       matches.emplace_back(sim::Fold(name), name);
+  }
+  // A folder other than the root lists itself and its parent first, as FAT keeps them.
+  if (!parts.empty()) {
+    for (const char *pucDots : {"..", "."}) {
+      if (sim::WildcardMatch(pattern.c_str(), pucDots))
+        matches.emplace_back(std::string(), pucDots);
+    }
   }
   if (matches.empty()) {
     sim::SetLastError(ERROR_FILE_NOT_FOUND);
@@ -377,7 +628,8 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
   sim::OpenSearch search{{}, {}, 1};
   for (auto &match : matches) {
     search.names.push_back(match.second);
-    search.fDirectory.push_back(sim::IsDirectory(folder.hostPath + "/" + match.second));
+    search.fDirectory.push_back(match.first.empty() ||
+                                sim::IsDirectory(folder.hostPath + "/" + sim::Utf8FromCp1252(match.second)));
   }
   sim::FillFindData(search, 0, lpFindFileData);
   std::uintptr_t handle = sim::NewHandle();
@@ -418,9 +670,8 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     return INVALID_HANDLE_VALUE;
   }
   sim::Resolved r = sim::Resolve(winPath);
-  DWORD dwError = 0;
-  if (!r.fValid || !r.fParentExists) {
-    dwError = ERROR_PATH_NOT_FOUND;
+  DWORD dwError = sim::PathError(winPath, r);
+  if (dwError != 0) {
   } else if (r.fExists && sim::IsDirectory(r.hostPath)) {
     dwError = ERROR_ACCESS_DENIED;
   } else if (!r.fExists && (dwCreationDisposition == OPEN_EXISTING)) {
@@ -436,12 +687,14 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     sim::SetLastError(dwError);
     return INVALID_HANDLE_VALUE;
   }
+  if ((dwDesiredAccess & GENERIC_WRITE) || (!r.fExists && dwCreationDisposition != OPEN_EXISTING))
+    sim::RecordWrite(winPath, r);
   int iFlags = (dwDesiredAccess & GENERIC_WRITE) ? O_RDWR : O_RDONLY;
   if (dwCreationDisposition != OPEN_EXISTING)
     iFlags |= O_CREAT;
   if (dwCreationDisposition == CREATE_ALWAYS)
     iFlags |= O_TRUNC;
-  int fd = open(r.hostPath.c_str(), iFlags | O_CLOEXEC, 0644);
+  int fd = open(r.hostPath.c_str(), iFlags | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) {
     sim::SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -570,7 +823,7 @@ HANDLE CreateFileMappingA(HANDLE hFile, void *, DWORD flProtect, DWORD dwMaximum
     return nullptr;
   }
   std::uintptr_t handle = sim::NewHandle();
-  M().mappings[handle] = sim::OpenMapping{dup(pFile->fd), size, pFile->winPath};
+  M().mappings[handle] = sim::OpenMapping{dup(pFile->fd), size, pFile->winPath, pFile->hostPath};
   return reinterpret_cast<HANDLE>(handle);
 }
 
@@ -598,7 +851,7 @@ void *MapViewOfFile(HANDLE hFileMappingObject, DWORD, DWORD dwFileOffsetHigh, DW
     sim::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  M().views[pView] = sim::Machine::OpenView{size, sim::Resolve(it->second.winPath).hostPath};
+  M().views[pView] = sim::Machine::OpenView{size, it->second.hostPath};
   return pView;
 }
 

@@ -62,6 +62,7 @@ struct OpenMapping {
   int fd;
   size_t size;
   std::string winPath;
+  std::string hostPath;
 };
 
 struct OpenGlobal {
@@ -75,8 +76,9 @@ struct Machine {
   std::map<std::uintptr_t, OpenKey> keys;
   // drive
   std::string driveRoot;
-  std::set<std::string> inUse;     // host paths
-  std::set<std::string> readOnly;  // host paths
+  std::string windowsDirectory = "C:\\WINDOWS";  // what GetWindowsDirectoryA answers
+  std::set<std::string> inUse;                   // host paths
+  std::set<std::string> readOnly;                // host paths
   bool fMoveFileEx = false;
   std::vector<std::string> moveRequests;
   std::map<std::uintptr_t, OpenFile> files;
@@ -88,6 +90,9 @@ struct Machine {
   };
   std::map<const void *, OpenView> views;
   std::map<std::uintptr_t, OpenGlobal> globals;
+  // what the calls changed, as they changed it
+  Changes changes;
+  std::map<std::string, size_t> writtenIndex;  // host path -> index in changes.writtenFiles
   // dialogs, version, restart
   std::deque<int> answers;
   std::function<int(const MessageBoxRecord &)> answerSource;
@@ -129,6 +134,12 @@ RegKey *ChildOf(RegKey *pKey, const std::string &name);
 RegKey *CreatePath(RegKey *pKey, const std::string &path);
 RegValue *ValueOf(RegKey *pKey, const std::string &name);
 void PutValue(RegKey *pKey, const std::string &name, os::DWORD dwType, const std::string &data);
+/// The root a key hangs under (null for a key no longer in the tree).
+const RegRoot *RootOf(const RegKey *pKey);
+/// Records a key about to be removed, with its subkeys and values, in the machine's changes.
+void RecordRemovedKey(const RegKey *pKey);
+/// Records a value about to be removed from a key.
+void RecordRemovedValue(const RegKey *pKey, const RegValue &value);
 
 }  // namespace sim
 

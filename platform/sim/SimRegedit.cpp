@@ -22,6 +22,27 @@ void CollectKey(const RegRoot &root, const RegKey *pKey, std::vector<RegistryKey
 
 }  // namespace
 
+const RegRoot *RootOf(const RegKey *pKey) {
+  while (pKey->pParent != nullptr)
+    pKey = pKey->pParent;
+  for (const RegRoot &root : M().roots) {
+    if (root.key.get() == pKey)
+      return &root;
+  }
+  return nullptr;
+}
+
+void RecordRemovedKey(const RegKey *pKey) {
+  if (const RegRoot *pRoot = RootOf(pKey))
+    CollectKey(*pRoot, pKey, &M().changes.removedKeys);
+}
+
+void RecordRemovedValue(const RegKey *pKey, const RegValue &value) {
+  if (const RegRoot *pRoot = RootOf(pKey))
+    M().changes.removedValues.push_back(
+        RemovedValue{KeyPath(*pRoot, pKey), RegistryValue{value.name, value.dwType, value.data}});
+}
+
 bool ImportRegistry(const std::string &image, std::string *pError) {
   std::vector<regedit::Operation> ops;
   std::string error;

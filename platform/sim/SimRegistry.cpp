@@ -203,6 +203,11 @@ bool KeyExists(os::HKEY hRoot, const std::string &path) {
   return FindPath(hRoot, path) != nullptr;
 }
 
+bool HasSubkeys(os::HKEY hRoot, const std::string &path) {
+  RegKey *pKey = FindPath(hRoot, path);
+  return pKey != nullptr && !pKey->children.empty();
+}
+
 bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, std::string *pData) {
   RegKey *pKey = FindPath(hRoot, path);
   RegValue *pValue = pKey ? ValueOf(pKey, name) : nullptr;
@@ -334,6 +339,7 @@ LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
     return ERROR_ACCESS_DENIED;
   for (size_t i = 0; i < pParent->children.size(); ++i) {
     if (pParent->children[i] == key) {
+      sim::RecordRemovedKey(key.get());
       sim::MarkDeleted(key.get());
       pParent->children.erase(pParent->children.begin() + static_cast<std::ptrdiff_t>(i));
       pParent->childByName.erase(sim::Fold(key->name));
@@ -356,6 +362,7 @@ LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
   if (it == key->valueByName.end())
     return ERROR_FILE_NOT_FOUND;
   const size_t ulErased = it->second;
+  sim::RecordRemovedValue(key.get(), key->values[ulErased]);
   key->valueByName.erase(it);
   key->values.erase(key->values.begin() + static_cast<std::ptrdiff_t>(ulErased));
   // The values after it move down one index, as the enumeration sees them.

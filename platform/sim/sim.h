@@ -5,6 +5,7 @@
 #define UNINST_PLATFORM_SIM_SIM_H
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,15 +80,41 @@ void SetStringValue(os::HKEY hRoot, const std::string &path, const std::string &
 /// Sets a value of any type with raw data bytes, creating the key when needed.
 void SetValue(os::HKEY hRoot, const std::string &path, const std::string &name, os::DWORD dwType,
               const std::string &data);
+/// Whether a key has subkeys (a root: whether it holds any key).
+bool HasSubkeys(os::HKEY hRoot, const std::string &path);
 /// Whether a key exists.
 bool KeyExists(os::HKEY hRoot, const std::string &path);
 /// Whether a value exists; *pData (when given) receives its raw data.
 bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, std::string *pData);
 
+// ---- Code page 1252 -------------------------------------------------------------------------
+
+/// Code page 1252 text as UTF-8. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F,
+/// 0x90, 0x9D) become U+0081... as Windows maps them, or U+FFFD when fForDisplay.
+std::string Utf8FromCp1252(const std::string &text, bool fForDisplay = false);
+/// UTF-8 text in code page 1252; false when it is not UTF-8 or holds a character the code page
+/// lacks.
+bool Cp1252FromUtf8(const std::string &utf8, std::string *pText);
+
 // ---- C: drive -------------------------------------------------------------------------------
 
-/// The host folder behind C:\.
+/// The host folder behind C:\. Host names are UTF-8; the program sees each in code page 1252.
 std::string DriveRoot();
+/// Replaces the drive with a copy of a host folder (a machine image's drive/), as Windows would
+/// hold it. Refused whole (false, *pError = one line naming the host path, drive left empty but
+/// for the Windows tree) for an entry that is neither a plain file nor a folder (links included:
+/// none is followed), a name with no code page 1252 form or that Windows cannot hold, or two
+/// names of one folder that differ only in ASCII case. The Windows and system directories are
+/// the image's folders of those names in whatever case it spells them; only missing ones are made.
+bool LoadDrive(const std::string &hostFolder, std::string *pError);
+/// Sets the Windows directory GetWindowsDirectoryA answers ("C:\WINDOWS" after Reset()); the
+/// system directory is its SYSTEM. Creates both on the drive when missing.
+void SetWindowsDirectory(const std::string &winPath);
+/// The Windows directory, as GetWindowsDirectoryA answers it.
+std::string WindowsDirectory();
+/// A Windows path as Windows resolves it: '/' as '\', empty and "." components dropped, ".."
+/// removing the component before it and stopping at C:\; "" when it is not a C:\ path.
+std::string NormalPath(const std::string &winPath);
 /// The host path that a Windows path (C:\...) resolves to, case-insensitively; for a path that
 /// does not exist yet, its existing parts resolved and the rest as given.
 std::string HostPath(const std::string &winPath);
@@ -100,13 +127,42 @@ bool ReadFile(const std::string &winPath, std::string *pBytes);
 void SetFileInUse(const std::string &winPath, bool fInUse);
 /// Marks a file read-only (DeleteFileA fails with 5).
 void SetReadOnly(const std::string &winPath, bool fReadOnly);
-/// Every file of the drive, as Windows paths (C:\...), sorted.
+/// Every file of the drive, as Windows paths (C:\...) in the drive's own spelling, sorted.
 std::vector<std::string> ListFiles();
 /// Makes MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT succeed and record the request instead of
 /// failing with 120 as on Windows 98/ME.
 void SetMoveFileExSupported(bool fSupported);
 /// The requests MoveFileExA accepted, "existing=>new" ("existing=>" for a deletion).
 std::vector<std::string> MoveFileExRequests();
+
+// ---- What the machine holds and what the program changed -------------------------------------
+
+/// The whole machine at one moment: what tests compare before and after a run.
+struct Snapshot {
+  std::vector<RegistryKey> keys;             // as RegistryKeys() gives them
+  std::map<std::string, std::string> files;  // Windows path in the drive's spelling -> bytes
+};
+Snapshot TakeSnapshot();
+
+/// What the platform calls changed since Reset(), recorded as they happened (the machine is never
+/// copied for it). Paths of files are as the program named them in the call.
+struct RemovedValue {
+  std::string keyPath;  // with the root's name
+  RegistryValue value;
+};
+struct WrittenFile {
+  std::string path;    // as the program first opened it for writing
+  bool fExisted;       // whether it existed then
+  std::string before;  // its bytes then
+  std::string after;   // its bytes now, or "" when it is gone
+};
+struct Changes {
+  std::vector<RegistryKey> removedKeys;     // each with its values at removal, parents first
+  std::vector<RemovedValue> removedValues;  // values removed by RegDeleteValueA
+  std::vector<std::string> deletedFiles;    // files removed by DeleteFileA
+  std::vector<WrittenFile> writtenFiles;    // files opened for writing, in first-open order
+};
+Changes MachineChanges();
 
 // ---- Dialogs, version, restart ----------------------------------------------------------------
 

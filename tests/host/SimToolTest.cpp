@@ -265,7 +265,7 @@ TEST_F(SimToolTest, ARegeditExportHasNoDynamicDataAndTheReportSaysSo) {
 }
 
 TEST(SimToolText, Cp1252BecomesUtf8) {
-  EXPECT_EQ(simtool::Utf8FromCp1252("\x80 \xe9\xc9 \x92 \x81"),
+  EXPECT_EQ(sim::Utf8FromCp1252("\x80 \xe9\xc9 \x92 \x81", true),
             "\xe2\x82\xac \xc3\xa9\xc3\x89 \xe2\x80\x99 \xef\xbf\xbd");
 }
 
