@@ -1,6 +1,6 @@
-// Must work on every Windows from 98 on. Relies on Windows 98 behaviour: MoveFileExA is not
-// supported there (0, 120), so callers fall back on WinInit.ini; DeleteFileA gives 5 for a file
-// in use; a mapping larger than its file grows the file, zero-filled.
+// Must work on every Windows from 98 on. Relies on Windows 98 behaviour: DeleteFileA gives 5 for
+// a file in use; a mapping larger than its file grows the file, zero-filled. MoveFileExA lives in
+// MoveFile.cpp, so that the test build can link a stand-in for it.
 #include "platform/files.h"
 
 #include <windows.h>
@@ -39,10 +39,6 @@ UINT GetWindowsDirectoryA(char *lpBuffer, UINT uSize) {
 
 BOOL DeleteFileA(const char *lpFileName) {
   return ::DeleteFileA(lpFileName);
-}
-
-BOOL MoveFileExA(const char *lpExistingFileName, const char *lpNewFileName, DWORD dwFlags) {
-  return ::MoveFileExA(lpExistingFileName, lpNewFileName, dwFlags);
 }
 
 HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) {

@@ -20,6 +20,7 @@ UNINST_IMPORT os::BOOL WriteFile(os::HANDLE hFile, const void *lpBuffer, os::DWO
                                  os::DWORD *lpNumberOfBytesWritten, void *lpOverlapped);
 UNINST_IMPORT os::DWORD GetTempPathA(os::DWORD nBufferLength, char *lpBuffer);
 UNINST_IMPORT void OutputDebugStringA(const char *lpOutputString);
+UNINST_IMPORT void SetLastError(os::DWORD dwErrCode);
 
 const os::DWORD REG_OPTION_NON_VOLATILE = 0;
 const os::DWORD REG_OPTION_VOLATILE = 1;
