@@ -35,6 +35,22 @@ bool ValueExists(os::HKEY hRoot, const std::string &path, const std::string &nam
   return sim::GetValue(hRoot, path, name, nullptr);
 }
 
+void SeedFile(const std::string &winPath, const std::string &bytes) {
+  sim::WriteFile(winPath, bytes);
+}
+
+bool FileBytes(const std::string &winPath, std::string *pBytes) {
+  return sim::ReadFile(winPath, pBytes);
+}
+
+void SetReadOnly(const std::string &winPath) {
+  sim::SetReadOnly(winPath, true);
+}
+
+void HoldInUse(const std::string &winPath) {
+  sim::SetFileInUse(winPath, true);
+}
+
 std::vector<std::string> TakeTrace() {
   const std::vector<std::string> &trace = sim::Trace();
   std::vector<std::string> taken(trace.begin() + static_cast<std::ptrdiff_t>(g_ulTraceTaken), trace.end());

@@ -1,5 +1,5 @@
-// The system services under Wine set to Windows 98: version, directories, file deletion codes,
-// formatting and the trace reaching the debugger output.
+// The system services under Wine set to Windows 98: version, directories, formatting and the
+// trace reaching the debugger output. The file services are tests/portable/FileServicesTest.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -40,97 +40,6 @@ TEST(DirectoriesWin32, NoTrailingBackslashAndTooSmallBuffers) {
 
   char ucSmall[4] = {'x', 'x', 'x', 'x'};
   EXPECT_EQ(uSystem + 1, os::GetSystemDirectoryA(ucSmall, sizeof ucSmall)) << "the size needed, with its NUL";
-}
-
-class FilesWin32 : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char ucTemp[260] = {};
-    ASSERT_GT(GetTempPathA(sizeof ucTemp, ucTemp), 0u);
-    dir_ = std::string(ucTemp) + "uninst-files";
-    CreateDirectoryA(dir_.c_str(), nullptr);
-  }
-  void TearDown() override {
-    RemoveDirectoryA(dir_.c_str());
-  }
-  std::string Write(const char *pucName) {
-    std::string path = dir_ + "\\" + pucName;
-    std::FILE *pFile = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(nullptr, pFile);
-    std::fputs("data", pFile);
-    std::fclose(pFile);
-    return path;
-  }
-  std::string dir_;
-};
-
-// Windows 98 answers 5 for a file in use; Wine (like NT) answers 32 for a file another handle
-// holds open. The uninstaller queues only 5, so under Wine such a file is not queued.
-TEST_F(FilesWin32, DeleteFileResultCodes) {
-  std::string missing = dir_ + "\\missing.sys";
-  EXPECT_EQ(0, os::DeleteFileA(missing.c_str()));
-  EXPECT_EQ(static_cast<os::DWORD>(os::ERROR_FILE_NOT_FOUND), os::GetLastError());
-
-  std::string readOnly = Write("readonly.sys");
-  ASSERT_NE(0, SetFileAttributesA(readOnly.c_str(), os::FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(0, os::DeleteFileA(readOnly.c_str()));
-  EXPECT_EQ(static_cast<os::DWORD>(os::ERROR_ACCESS_DENIED), os::GetLastError());
-  SetFileAttributesA(readOnly.c_str(), os::FILE_ATTRIBUTE_NORMAL);
-  EXPECT_NE(0, os::DeleteFileA(readOnly.c_str()));
-
-  std::string open = Write("open.sys");
-  os::HANDLE hFile = os::CreateFileA(open.c_str(), os::GENERIC_READ, 0, nullptr, os::OPEN_EXISTING,
-                                     os::FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(os::INVALID_HANDLE_VALUE, hFile);
-  EXPECT_EQ(0, os::DeleteFileA(open.c_str()));
-  EXPECT_EQ(static_cast<os::DWORD>(os::ERROR_SHARING_VIOLATION), os::GetLastError()) << "Wine; Windows 98 gives 5";
-  os::CloseHandle(hFile);
-  EXPECT_NE(0, os::DeleteFileA(open.c_str()));
-
-  EXPECT_EQ(0, os::DeleteFileA(dir_.c_str())) << "a directory is not deleted as a file";
-  EXPECT_EQ(static_cast<os::DWORD>(os::ERROR_ACCESS_DENIED), os::GetLastError());
-}
-
-TEST_F(FilesWin32, SearchGivesBareNames) {
-  std::string path = Write("KXUSB.INF");
-  os::WIN32_FIND_DATAA data = {};
-  os::HANDLE hFind = os::FindFirstFileA((dir_ + "\\*.inf").c_str(), &data);
-  ASSERT_NE(os::INVALID_HANDLE_VALUE, hFind);
-  EXPECT_STREQ("KXUSB.INF", data.cFileName);
-  EXPECT_EQ(4u, data.nFileSizeLow);
-  EXPECT_EQ(0, os::FindNextFileA(hFind, &data));
-  EXPECT_EQ(static_cast<os::DWORD>(os::ERROR_NO_MORE_FILES), os::GetLastError());
-  os::FindClose(hFind);
-  EXPECT_EQ(os::INVALID_HANDLE_VALUE, os::FindFirstFileA((dir_ + "\\*.pnf").c_str(), &data));
-  os::DeleteFileA(path.c_str());
-}
-
-// The boot-time rename queue maps WinInit.ini larger than the file to append to it.
-TEST_F(FilesWin32, MappingLargerThanFileGrowsItZeroFilled) {
-  std::string path = Write("wininit.ini");
-  os::HANDLE hFile = os::CreateFileA(path.c_str(), os::GENERIC_READ | os::GENERIC_WRITE, 0, nullptr, os::OPEN_ALWAYS,
-                                     os::FILE_FLAG_SEQUENTIAL_SCAN | os::FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(os::INVALID_HANDLE_VALUE, hFile);
-  EXPECT_EQ(4u, os::GetFileSize(hFile, nullptr));
-  os::HANDLE hMapping = os::CreateFileMappingA(hFile, nullptr, os::PAGE_READWRITE, 0, 64, nullptr);
-  ASSERT_NE(nullptr, hMapping);
-  char *pView = static_cast<char *>(os::MapViewOfFile(hMapping, os::FILE_MAP_WRITE, 0, 0, 0));
-  ASSERT_NE(nullptr, pView);
-  EXPECT_EQ("data", std::string(pView, 4));
-  EXPECT_EQ(std::string(60, '\0'), std::string(pView + 4, 60));
-  pView[4] = '!';
-  EXPECT_NE(0, os::UnmapViewOfFile(pView));
-  os::CloseHandle(hMapping);
-  EXPECT_EQ(64u, os::GetFileSize(hFile, nullptr));
-  EXPECT_EQ(5u, os::SetFilePointer(hFile, 5, nullptr, os::FILE_BEGIN));
-  EXPECT_NE(0, os::SetEndOfFile(hFile));
-  char ucRead[8] = {};
-  os::DWORD cbRead = 0;
-  EXPECT_EQ(0u, os::SetFilePointer(hFile, 0, nullptr, os::FILE_BEGIN));
-  EXPECT_NE(0, os::ReadFile(hFile, ucRead, sizeof ucRead, &cbRead, nullptr));
-  EXPECT_EQ("data!", std::string(ucRead, cbRead));
-  os::CloseHandle(hFile);
-  os::DeleteFileA(path.c_str());
 }
 
 TEST(FormatWin32, WindowsFormsAndTheUser32Limit) {
