@@ -39,6 +39,9 @@ need xvfb
 need xauth
 need imagemagick
 need python3
+# run-wine-tests.sh runs Wine in a French UTF-8 locale: without it, Wine cannot name a host file
+# outside ASCII.
+need locales-all
 need mtools
 need xorriso
 # uninst-sim --hive: libcreg reads Windows 9x registry files (its header needs libbfio's, which
