@@ -6,9 +6,12 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
+
+#include <sys/stat.h>
 
 #include "tools/SimTool.h"
 
@@ -262,6 +265,83 @@ TEST_F(SimToolTest, ARegeditExportHasNoDynamicDataAndTheReportSaysSo) {
   EXPECT_NE(report.find("Note: the registry has no HKEY_DYN_DATA"), std::string::npos);
   EXPECT_NE(report.find("Class\\USB\\0004 (1 key)"), std::string::npos);
   EXPECT_NE(report.find("Files deleted (0)"), std::string::npos) << "the drive is an empty Windows tree";
+}
+
+// The sample's drive copied under the given spellings of its folders and WinInit.ini.
+fs::path RespelledImage(const fs::path &scratch, const std::string &sample, const std::vector<std::string> &names) {
+  fs::path image = scratch / ("image-" + names[0]);
+  fs::copy(SAMPLES + sample, image, fs::copy_options::recursive);
+  fs::path windows = image / "drive" / names[0];
+  fs::rename(image / "drive" / "WINDOWS", windows);
+  fs::rename(windows / "SYSTEM", windows / names[1]);
+  fs::rename(windows / "INF", windows / names[2]);
+  fs::rename(windows / names[2] / "OTHER", windows / names[2] / names[3]);
+  fs::rename(windows / "WININIT.INI", windows / names[4]);
+  return image;
+}
+
+TEST_F(SimToolTest, AnImageSpelledInAnyCaseGivesTheSameRun) {
+  fs::path upper = RespelledImage(scratch, "win98", {"WINDOWS", "SYSTEM", "INF", "OTHER", "WININIT.INI"});
+  fs::path lower = RespelledImage(scratch, "win98", {"windows", "System", "inf", "other", "wininit.ini"});
+  const std::vector<std::string> args = {"--answers", "yes,no,no", "--quiet", "--in-use",
+                                         "c:\\Windows\\system\\kxusbadd.dll"};
+  std::vector<std::string> upperArgs = args;
+  upperArgs.insert(upperArgs.end(), {"--machine", upper.string()});
+  std::vector<std::string> lowerArgs = args;
+  lowerArgs.insert(lowerArgs.end(), {"--machine", lower.string()});
+  ToolRun a = Run(upperArgs);
+  ToolRun b = Run(lowerArgs);
+  ASSERT_EQ(a.iExitCode, 0) << a.err;
+  ASSERT_EQ(b.iExitCode, 0) << b.err;
+  for (const char *pucFile : {"trace.txt", "registry.reg", "report.txt", "report.json", "undo.reg"})
+    EXPECT_EQ(a.File(pucFile), b.File(pucFile)) << pucFile;
+  EXPECT_NE(a.File("report.txt").find("NUL=C:\\WINDOWS\\SYSTEM\\KXUSBADD.DLL"), std::string::npos);
+  EXPECT_EQ(Tree(a.folder / "drive", true), Tree(b.folder / "drive", true));
+  // Nothing was made beside the image's own folders, and they keep its spelling.
+  EXPECT_TRUE(fs::exists(b.folder / "drive" / "windows" / "System" / "kxusbadd.dll") ||
+              fs::exists(b.folder / "drive" / "windows" / "System" / "KXUSBADD.DLL"));
+  EXPECT_TRUE(fs::exists(b.folder / "drive" / "windows" / "wininit.ini"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(b.folder / "drive"), fs::directory_iterator()), 1);
+}
+
+TEST_F(SimToolTest, HostNamesReachTheProgramInCodePage1252) {
+  fs::path image = RespelledImage(scratch, "win98", {"WINDOWS", "SYSTEM", "INF", "OTHER", "WININIT.INI"});
+  fs::path other = image / "drive" / "WINDOWS" / "INF" / "OTHER";
+  fs::rename(other / "TalvoRWQUSB.INF", other / "TalvoRWQ\xc3\xa9.INF");
+  ToolRun run = Run({"--machine", image.string(), "--answers", "yes,no,no", "--quiet"});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  EXPECT_NE(run.File("trace.txt").find(" Deleting File <C:\\WINDOWS\\INF\\OTHER\\TalvoRWQ\xe9.INF> result 0\n"),
+            std::string::npos);
+  EXPECT_NE(run.File("report.txt").find("C:\\WINDOWS\\INF\\OTHER\\TalvoRWQ\xc3\xa9.INF"), std::string::npos);
+  EXPECT_FALSE(fs::exists(run.folder / "drive" / "WINDOWS" / "INF" / "OTHER" / "TalvoRWQ\xc3\xa9.INF"));
+}
+
+TEST_F(SimToolTest, ImagesWindowsCannotHoldAreRefusedWithOneLine) {
+  struct Case {
+    std::string name;
+    std::function<void(const fs::path &system)> spoil;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"link", [](const fs::path &system) { fs::create_symlink("/etc", system / "ETC"); }, "a symbolic link"},
+      {"twins", [](const fs::path &system) { std::ofstream(system / "kxusbprt.sys") << "x"; }, "differs only in case"},
+      {"latin1", [](const fs::path &system) { std::ofstream(system / "A\xe9.DLL") << "x"; }, "no code page 1252 form"},
+      {"beyond", [](const fs::path &system) { std::ofstream(system / "A\xc4\x80.DLL") << "x"; },
+       "no code page 1252 form"},
+      {"fifo", [](const fs::path &system) { ::mkfifo((system / "PIPE").c_str(), 0644); }, "neither a plain file"},
+      {"colon", [](const fs::path &system) { std::ofstream(system / "A:B.DLL") << "x"; }, "a name Windows cannot hold"},
+  };
+  for (const Case &c : cases) {
+    fs::path image = scratch / ("bad-" + c.name);
+    fs::copy(SAMPLES + "win98", image, fs::copy_options::recursive);
+    c.spoil(image / "drive" / "WINDOWS" / "SYSTEM");
+    ToolRun run = Run({"--machine", image.string(), "--quiet"});
+    EXPECT_EQ(run.iExitCode, simtool::EXIT_TOOL_ERROR) << c.name;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find((image / "drive" / "WINDOWS" / "SYSTEM").string()), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(fs::exists(run.folder)) << c.name;
+  }
 }
 
 TEST(SimToolText, Cp1252BecomesUtf8) {

@@ -39,6 +39,17 @@ TEST_F(SimFiles, SearchMatchesWildcardsIgnoringCaseInLowerCasedNameOrder) {
   EXPECT_EQ(os::GetLastError(), 3u);
 }
 
+TEST_F(SimFiles, DotDotStopsAtTheRootOfTheDrive) {
+  sim::WriteFile("C:\\TMP\\RWQA.INF", "x");
+  EXPECT_EQ(Search("C:\\WINDOWS\\INF\\OTHER\\..\\..\\..\\..\\..\\..\\TMP\\RWQ*.INF"),
+            std::vector<std::string>{"RWQA.INF"});
+  EXPECT_EQ(Search("C:\\..\\..\\*"), (std::vector<std::string>{"TMP", "WINDOWS"}));
+  EXPECT_EQ(sim::HostPath("C:\\..\\..\\etc\\passwd"), sim::DriveRoot() + "/etc/passwd");
+  EXPECT_EQ(sim::NormalPath("c:/WINDOWS/./INF//OTHER/../x"), "C:\\WINDOWS\\INF\\x");
+  EXPECT_FALSE(os::DeleteFileA("C:\\..\\..\\..\\etc\\passwd"));
+  EXPECT_EQ(os::GetLastError(), 3u);
+}
+
 TEST_F(SimFiles, DeleteFileGivesTheWindows98Codes) {
   sim::WriteFile("C:\\WINDOWS\\SYSTEM\\A.DLL", "a");
   sim::WriteFile("C:\\WINDOWS\\SYSTEM\\B.DLL", "b");
