@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -55,23 +56,34 @@ std::string WithoutTrailingDotsAndBlanks(std::string name) {
   return name;
 }
 
-// The components of a C:\ path after Windows' normalisation; false when it is not one.
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// The components of a C:\ path after Windows' normalisation; false when it is not one. "." and
+// ".." are resolved as text first; then a component followed by a separator loses one trailing
+// dot (one still ending in a dot or blank names nothing: no entry ends so), and the last one
+// every trailing dot and blank.
 bool SplitPath(const std::string &winPath, std::vector<std::string> *pParts) {
   pParts->clear();
-  if (winPath.size() < 3 || (winPath[0] != 'C' && winPath[0] != 'c') || winPath[1] != ':' ||
-      (winPath[2] != '\\' && winPath[2] != '/')) {
+  if (winPath.size() < 3 || (winPath[0] != 'C' && winPath[0] != 'c') || winPath[1] != ':' || !IsSeparator(winPath[2])) {
     return false;
   }
   std::string part;
   for (size_t i = 3; i <= winPath.size(); ++i) {
-    char c = i < winPath.size() ? winPath[i] : '\\';
-    if (c != '\\' && c != '/') {
-      part += c;
+    if (i < winPath.size() && !IsSeparator(winPath[i])) {
+      part += winPath[i];
       continue;
     }
     if (part == "..") {
       if (!pParts->empty())
         pParts->pop_back();
+    } else if (part == ".") {
+    } else if (i < winPath.size()) {
+      if (!part.empty() && part.back() == '.')
+        part.pop_back();
+      if (!part.empty())
+        pParts->push_back(part);
     } else if (!WithoutTrailingDotsAndBlanks(part).empty()) {
       pParts->push_back(WithoutTrailingDotsAndBlanks(part));
     }
@@ -129,6 +141,11 @@ Resolved ResolveParts(const std::vector<std::string> &parts) {
   return r;
 }
 
+bool IsDirectory(const std::string &hostPath) {
+  struct stat st;
+  return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // 3 for a path that is not on C:\ or whose folders are missing, 123 for a name Windows refuses.
 os::DWORD PathError(const std::string &winPath, const Resolved &r) {
   std::vector<std::string> parts;
@@ -136,7 +153,10 @@ os::DWORD PathError(const std::string &winPath, const Resolved &r) {
     return os::ERROR_PATH_NOT_FOUND;
   if (!r.fValid)
     return ERROR_INVALID_NAME;
-  return r.fParentExists ? 0 : os::ERROR_PATH_NOT_FOUND;
+  if (!r.fParentExists)
+    return os::ERROR_PATH_NOT_FOUND;
+  // A file named with a separator after it is not a name Windows takes.
+  return r.fExists && IsSeparator(winPath.back()) && !IsDirectory(r.hostPath) ? ERROR_INVALID_NAME : 0;
 }
 
 // A search specification: the folder's components, then the pattern, which may be empty (a
@@ -147,7 +167,8 @@ bool SplitSearch(const std::string &spec, std::vector<std::string> *pParts) {
   if (slash == std::string::npos || slash < 2 || !SplitPath(spec.substr(0, slash + 1), pParts))
     return false;
   bool fFolderValid = ValidNames(*pParts, false);
-  pParts->push_back(spec.substr(slash + 1));
+  std::string pattern = spec.substr(slash + 1);
+  pParts->push_back(pattern == "." || pattern == ".." ? pattern : WithoutTrailingDotsAndBlanks(pattern));
   return fFolderValid;
 }
 
@@ -156,11 +177,6 @@ Resolved Resolve(const std::string &winPath) {
   if (!SplitPath(winPath, &parts) || !ValidNames(parts, false))
     return Resolved{false, false, false, M().driveRoot};
   return ResolveParts(parts);
-}
-
-bool IsDirectory(const std::string &hostPath) {
-  struct stat st;
-  return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool WildcardMatch(const char *pucPattern, const char *pucName) {
@@ -181,6 +197,45 @@ bool WildcardMatch(const char *pucPattern, const char *pucName) {
   return WildcardMatch(pucPattern + 1, pucName + 1);
 }
 
+bool IsShortChar(unsigned char c) {
+  return c > ' ' && std::strchr("\"*+,./:;<=>?[\\]|", c) == nullptr;
+}
+
+// Whether a name is already an 8.3 name (its alias is itself, whatever its case).
+bool IsShortName(const std::string &name) {
+  size_t dot = name.find('.');
+  std::string base = name.substr(0, dot);
+  std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+  auto valid = [](const std::string &part) {
+    return std::all_of(part.begin(), part.end(), [](char c) { return IsShortChar(static_cast<unsigned char>(c)); });
+  };
+  return !base.empty() && base.size() <= 8 && extension.size() <= 3 && valid(base) && valid(extension) &&
+         (dot == std::string::npos || dot + 1 < name.size());
+}
+
+// The 8.3 alias Windows 98 gives a long name, with tail ~n: blanks and dots out of the base, the
+// characters an 8.3 name cannot hold as '_', six characters of the base, three of the extension.
+std::string ShortAlias(const std::string &name, int n) {
+  size_t lastDot = name.find_last_of('.');
+  if (lastDot == 0)
+    lastDot = std::string::npos;  // a leading dot starts no extension
+  auto shorten = [](const std::string &part, size_t limit) {
+    std::string out;
+    for (unsigned char c : part) {
+      if (c == ' ' || c == '.')
+        continue;
+      if (out.size() == limit)
+        break;
+      out += !IsShortChar(c) ? '_' : c < 0x80 ? static_cast<char>(std::toupper(c)) : static_cast<char>(c);
+    }
+    return out;
+  };
+  std::string tail = "~" + std::to_string(n);
+  std::string base = shorten(name.substr(0, lastDot), 8 - tail.size());
+  std::string extension = lastDot == std::string::npos ? "" : shorten(name.substr(lastDot + 1), 3);
+  return base + tail + (extension.empty() ? "" : "." + extension);
+}
+
 bool OpenOn(const std::string &hostPath) {
   for (auto &entry : M().files) {
     if (entry.second.hostPath == hostPath)
@@ -199,6 +254,21 @@ bool Mapped(const std::string &hostPath) {
       return true;
   }
   return false;
+}
+
+// A folder's names as the program sees them, in lower-cased name order.
+std::vector<std::string> FolderNames(const std::string &hostFolder) {
+  std::vector<std::pair<std::string, std::string>> names;
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(hostFolder, error)) {
+    std::string name = ProgramName(entry.path().filename().string());
+    names.emplace_back(Fold(name), name);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> sorted;
+  for (auto &name : names)
+    sorted.push_back(name.second);
+  return sorted;
 }
 
 void FillFindData(const OpenSearch &search, size_t index, os::WIN32_FIND_DATAA *pData) {
@@ -607,10 +677,20 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
     return INVALID_HANDLE_VALUE;
   }
   std::vector<std::pair<std::string, std::string>> matches;  // (sort key, name)
-  std::error_code error;
-  for (const auto &entry : std::filesystem::directory_iterator(folder.hostPath, error)) {
-    std::string name = sim::ProgramName(entry.path().filename().string());
+  for (const std::string &name : sim::FolderNames(folder.hostPath)) {
     if (sim::WildcardMatch(pattern.c_str(), name.c_str()))
+      matches.emplace_back(sim::Fold(name), name);
+  }
+  // A long name also answers to its 8.3 alias; tails are numbered in name order.
+  std::map<std::string, int> tails;
+  for (const std::string &name : sim::FolderNames(folder.hostPath)) {
+    if (sim::IsShortName(name))
+      continue;
+    std::string alias = sim::ShortAlias(name, 1);
+    int n = ++tails[alias];
+    if (n > 1)
+      alias = sim::ShortAlias(name, n);
+    if (!sim::WildcardMatch(pattern.c_str(), name.c_str()) && sim::WildcardMatch(pattern.c_str(), alias.c_str()))
       matches.emplace_back(sim::Fold(name), name);
   }
   // A folder other than the root lists itself and its parent first, as FAT keeps them.
