@@ -5,6 +5,8 @@
 #include <set>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/SimTool.h"
 
 namespace simtool {
@@ -126,29 +128,21 @@ std::string AnswerName(int iAnswer) {
   }
 }
 
-std::string Json(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : sim::Utf8FromCp1252(text, true)) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char ucEscape[8];
-      std::snprintf(ucEscape, sizeof ucEscape, "\\u%04x", c);
-      out += ucEscape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+// Program text (code page 1252) as a JSON string.
+nlohmann::ordered_json Text(const std::string &text) {
+  return sim::Utf8FromCp1252(text, true);
+}
+
+nlohmann::ordered_json ValueJson(const ValueRef &ref) {
+  return {{"key", Text(ref.keyPath)}, {"name", Text(ref.name)}};
 }
 
 template <typename T, typename F>
-std::string JsonList(const std::vector<T> &items, F item) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i)
-    out += (i ? ",\n    " : "\n    ") + item(items[i]);
-  return out + (items.empty() ? "]" : "\n  ]");
+nlohmann::ordered_json JsonList(const std::vector<T> &items, F item) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const T &each : items)
+    list.push_back(item(each));
+  return list;
 }
 
 std::string ValueText(const ValueRef &value) {
@@ -214,29 +208,27 @@ std::string ReportText(const Report &report) {
 }
 
 std::string ReportJson(const Report &report) {
-  std::ostringstream out;
-  out << "{\n  \"dialogs\": " << JsonList(report.dialogs, [](const sim::MessageBoxRecord &box) {
-    return "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
-           ", \"style\": " + std::to_string(box.uStyle) + ", \"answer\": " + Json(AnswerName(box.iAnswer)) + "}";
+  nlohmann::ordered_json json;
+  json["dialogs"] = JsonList(report.dialogs, [](const sim::MessageBoxRecord &box) {
+    return nlohmann::ordered_json{{"caption", Text(box.caption)},
+                                  {"text", Text(box.text)},
+                                  {"style", box.uStyle},
+                                  {"answer", AnswerName(box.iAnswer)}};
   });
-  out << ",\n  \"registryKeysRemoved\": " << JsonList(report.removedKeys, [](const RemovedSubtree &subtree) {
-    return "{\"key\": " + Json(subtree.path) + ", \"keyCount\": " + std::to_string(subtree.iKeyCount) + "}";
+  json["registryKeysRemoved"] = JsonList(report.removedKeys, [](const RemovedSubtree &subtree) {
+    return nlohmann::ordered_json{{"key", Text(subtree.path)}, {"keyCount", subtree.iKeyCount}};
   });
-  auto value = [](const ValueRef &ref) {
-    return "{\"key\": " + Json(ref.keyPath) + ", \"name\": " + Json(ref.name) + "}";
-  };
-  out << ",\n  \"registryValuesRemoved\": " << JsonList(report.removedValues, value);
-  out << ",\n  \"registryValuesLeft\": " << JsonList(report.valuesLeft, value);
-  auto text = [](const std::string &item) { return Json(item); };
-  out << ",\n  \"filesDeleted\": " << JsonList(report.filesDeleted, text);
-  out << ",\n  \"filesQueued\": " << JsonList(report.filesQueued, [](const QueuedFile &file) {
-    return "{\"file\": " + Json(file.path) + ", \"how\": " + Json(file.how) + ", \"entry\": " + Json(file.line) + "}";
+  json["registryValuesRemoved"] = JsonList(report.removedValues, ValueJson);
+  json["registryValuesLeft"] = JsonList(report.valuesLeft, ValueJson);
+  json["filesDeleted"] = JsonList(report.filesDeleted, Text);
+  json["filesQueued"] = JsonList(report.filesQueued, [](const QueuedFile &file) {
+    return nlohmann::ordered_json{{"file", Text(file.path)}, {"how", file.how}, {"entry", Text(file.line)}};
   });
-  out << ",\n  \"winInitLinesAdded\": " << JsonList(report.winInitLinesAdded, text);
-  out << ",\n  \"restartRequested\": " << (report.restarts.empty() ? "false" : "true");
-  out << ",\n  \"notes\": " << JsonList(report.notes, text);
-  out << ",\n  \"exitCode\": " << report.iExitCode << "\n}\n";
-  return out.str();
+  json["winInitLinesAdded"] = JsonList(report.winInitLinesAdded, Text);
+  json["restartRequested"] = !report.restarts.empty();
+  json["notes"] = JsonList(report.notes, Text);
+  json["exitCode"] = report.iExitCode;
+  return json.dump(2) + "\n";
 }
 
 std::string UndoImage(const sim::Changes &changes) {

@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/SimTool.h"
 
 namespace fs = std::filesystem;
@@ -127,10 +129,13 @@ TEST_F(SimToolTest, Win98DefaultRunRemovesThePackageAndReportsIt) {
   EXPECT_NE(report.find("Restart requested: no\nExit code: 0\n"), std::string::npos);
   EXPECT_EQ(report.find("Class\\USB\\0003"), std::string::npos) << "another maker's node was reported removed";
 
-  std::string json = run.File("report.json");
-  EXPECT_NE(json.find("\"exitCode\": 0"), std::string::npos);
-  EXPECT_NE(json.find("{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\VRAX\", \"keyCount\": 3}"), std::string::npos);
-  EXPECT_NE(json.find("associés"), std::string::npos) << "texts are UTF-8 in the JSON report";
+  nlohmann::json json = nlohmann::json::parse(run.File("report.json"));
+  EXPECT_EQ(json["exitCode"], 0);
+  EXPECT_NE(std::find(json["registryKeysRemoved"].begin(), json["registryKeysRemoved"].end(),
+                      nlohmann::json{{"key", "HKEY_LOCAL_MACHINE\\Software\\VRAX"}, {"keyCount", 3}}),
+            json["registryKeysRemoved"].end());
+  EXPECT_NE(json["dialogs"][0]["text"].get<std::string>().find("associés"), std::string::npos)
+      << "texts are UTF-8 in the JSON report";
 
   std::map<std::string, std::string> drive = Tree(run.folder / "drive");
   EXPECT_EQ(drive.count("WINDOWS/SYSTEM/KXUSBPRT.SYS"), 0u);
