@@ -109,8 +109,40 @@ std::string ProgramName(const std::string &hostName) {
   return Cp1252FromUtf8(hostName, &name) ? name : "";
 }
 
+std::string SourcePath(const std::string &hostPath) {
+  return hostPath.size() > M().driveRoot.size() ? hostPath.substr(M().driveRoot.size() + 1) : "";
+}
+
+// Fills a host folder from the drive source the first time a path goes through it: folders as
+// folders, files as empty stand-ins read when first opened.
+void EnsureListed(const std::string &hostFolder) {
+  Machine &m = M();
+  if (!m.source.list || !m.listedFolders.insert(hostFolder).second)
+    return;
+  for (const auto &entry : m.source.list(SourcePath(hostFolder))) {
+    std::string hostPath = hostFolder + "/" + entry.first;
+    if (entry.second) {
+      mkdir(hostPath.c_str(), 0755);
+    } else {
+      std::ofstream created(hostPath, std::ios::binary);
+      m.unread[hostPath] = SourcePath(hostPath);
+    }
+  }
+}
+
+void EnsureRead(const std::string &hostPath) {
+  Machine &m = M();
+  auto it = m.unread.find(hostPath);
+  if (it == m.unread.end())
+    return;
+  std::string bytes = m.source.read(it->second);
+  std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << bytes;
+  m.unread.erase(it);
+}
+
 // The host spelling of the folder's entry that Windows would take for name, or "".
 std::string FindEntry(const std::string &folder, const std::string &name) {
+  EnsureListed(folder);
   DIR *pDir = opendir(folder.c_str());
   if (pDir == nullptr)
     return "";
@@ -258,6 +290,7 @@ bool Mapped(const std::string &hostPath) {
 
 // A folder's names as the program sees them, in lower-cased name order.
 std::vector<std::string> FolderNames(const std::string &hostFolder) {
+  EnsureListed(hostFolder);
   std::vector<std::pair<std::string, std::string>> names;
   std::error_code error;
   for (const auto &entry : fs::directory_iterator(hostFolder, error)) {
@@ -326,7 +359,7 @@ void RemoveLastDrive() {
   CloseAllFiles();
   std::error_code error;
   if (!M().driveRoot.empty())
-    fs::remove_all(M().driveRoot, error);
+    fs::remove_all(fs::path(M().driveRoot).parent_path(), error);
 }
 
 // Creates the folders of a Windows path that are missing, each under the name the path gives.
@@ -349,8 +382,9 @@ void EmptyDrive() {
     fs::remove_all(entry.path(), error);
 }
 
-// Why a host entry cannot be a name on a Windows drive, or "".
-std::string NameProblem(const std::string &hostName) {
+}  // namespace
+
+std::string DriveNameProblem(const std::string &hostName) {
   std::string name;
   if (!Cp1252FromUtf8(hostName, &name))
     return "a name with no code page 1252 form";
@@ -358,6 +392,8 @@ std::string NameProblem(const std::string &hostName) {
     return "a name Windows cannot hold";
   return "";
 }
+
+namespace {
 
 // "" when every entry under the host folder can be on a Windows drive, or the one-line reason.
 std::string CheckImageFolder(const std::string &folder) {
@@ -379,7 +415,7 @@ std::string CheckImageFolder(const std::string &folder) {
       problem = path + ": a symbolic link (a Windows drive holds only files and folders)";
     } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
       problem = path + ": neither a plain file nor a folder";
-    } else if (!(problem = NameProblem(hostName)).empty()) {
+    } else if (!(problem = DriveNameProblem(hostName)).empty()) {
       problem = path + ": " + problem;
     } else {
       auto inserted = byFoldedName.emplace(Fold(ProgramName(hostName)), hostName);
@@ -431,6 +467,7 @@ bool ReadHostFile(const std::string &hostPath, std::string *pBytes) {
 }
 
 void CollectFiles(const std::string &hostFolder, const std::string &winFolder, std::vector<std::string> *pFiles) {
+  EnsureListed(hostFolder);
   std::error_code error;
   for (const auto &entry : fs::directory_iterator(hostFolder, error)) {
     std::string winPath = winFolder + "\\" + ProgramName(entry.path().filename().string());
@@ -447,6 +484,7 @@ void RecordWrite(const std::string &winPath, const Resolved &r) {
   if (m.writtenIndex.count(r.hostPath) != 0)
     return;
   WrittenFile written{winPath, r.fExists, "", ""};
+  EnsureRead(r.hostPath);
   if (r.fExists)
     ReadHostFile(r.hostPath, &written.before);
   m.writtenIndex[r.hostPath] = m.changes.writtenFiles.size();
@@ -458,10 +496,9 @@ void ResetFiles() {
   static const bool fCleanupRegistered = std::atexit(RemoveLastDrive) == 0;
   (void)fCleanupRegistered;
   Machine &m = M();
-  if (!m.driveRoot.empty()) {
-    std::error_code error;
-    fs::remove_all(m.driveRoot, error);
-  }
+  std::error_code error;
+  if (!m.driveRoot.empty())
+    fs::remove_all(fs::path(m.driveRoot).parent_path(), error);
   const char *pucTemp = std::getenv("TMPDIR");
   std::string pattern = std::string(pucTemp && *pucTemp ? pucTemp : "/tmp") + "/uninst-sim-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -471,7 +508,9 @@ void ResetFiles() {
     m.driveRoot.clear();
     return;
   }
-  m.driveRoot = buffer.data();
+  // The drive is one folder of the machine's own; its siblings hold the machine's scratch files.
+  m.driveRoot = std::string(buffer.data()) + "/C";
+  fs::create_directory(m.driveRoot, error);
   SetWindowsDirectory("C:\\WINDOWS");
 }
 
@@ -491,6 +530,40 @@ bool LoadDrive(const std::string &hostFolder, std::string *pError) {
   if (pError)
     *pError = problem;
   return problem.empty();
+}
+
+void AttachDrive(const DriveSource &source) {
+  CloseAllFiles();
+  EmptyDrive();
+  Machine &m = M();
+  m.source = source;
+  m.listedFolders.clear();
+  m.unread.clear();
+}
+
+std::string MaterializeFolder(const std::string &winPath) {
+  Resolved r = Resolve(winPath);
+  if (!r.fExists || !IsDirectory(r.hostPath))
+    return "";
+  EnsureListed(r.hostPath);
+  Machine &m = M();
+  std::error_code error;
+  if (m.source.readAll) {
+    // One read of the whole folder beside the drive; only the files the run left unread move in.
+    std::string bulk = fs::path(m.driveRoot).parent_path().string() + "/bulk";
+    fs::remove_all(bulk, error);
+    fs::create_directory(bulk, error);
+    m.source.readAll(SourcePath(r.hostPath), bulk);
+    for (const auto &entry : fs::directory_iterator(bulk, error)) {
+      std::string hostPath = r.hostPath + "/" + entry.path().filename().string();
+      if (m.unread.erase(hostPath) != 0)
+        fs::rename(entry.path(), hostPath, error);
+    }
+    fs::remove_all(bulk, error);
+  }
+  for (const auto &entry : fs::directory_iterator(r.hostPath, error))
+    EnsureRead(entry.path().string());
+  return r.hostPath;
 }
 
 void SetWindowsDirectory(const std::string &winPath) {
@@ -529,6 +602,7 @@ bool ReadFile(const std::string &winPath, std::string *pBytes) {
   Resolved r = Resolve(winPath);
   if (!r.fExists || IsDirectory(r.hostPath))
     return false;
+  EnsureRead(r.hostPath);
   if (pBytes)
     return ReadHostFile(r.hostPath, pBytes);
   return true;
@@ -640,6 +714,7 @@ BOOL DeleteFileA(const char *lpFileName) {
     return Fail(ERROR_SHARING_VIOLATION);
   if (unlink(r.hostPath.c_str()) != 0)
     return Fail(ERROR_ACCESS_DENIED);
+  M().unread.erase(r.hostPath);
   M().changes.deletedFiles.push_back(winPath);
   return 1;
 }
@@ -676,6 +751,10 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
     sim::SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  std::string searched = sim::NormalPath(spec.substr(0, spec.find_last_of("\\/") + 1));
+  std::vector<std::string> &searchedFolders = M().changes.searchedFolders;
+  if (std::find(searchedFolders.begin(), searchedFolders.end(), searched) == searchedFolders.end())
+    searchedFolders.push_back(searched);
   std::vector<std::pair<std::string, std::string>> matches;  // (sort key, name)
   for (const std::string &name : sim::FolderNames(folder.hostPath)) {
     if (sim::WildcardMatch(pattern.c_str(), name.c_str()))
@@ -767,6 +846,7 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     sim::SetLastError(dwError);
     return INVALID_HANDLE_VALUE;
   }
+  sim::EnsureRead(r.hostPath);
   if ((dwDesiredAccess & GENERIC_WRITE) || (!r.fExists && dwCreationDisposition != OPEN_EXISTING))
     sim::RecordWrite(winPath, r);
   int iFlags = (dwDesiredAccess & GENERIC_WRITE) ? O_RDWR : O_RDONLY;

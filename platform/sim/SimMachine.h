@@ -77,6 +77,9 @@ struct Machine {
   // drive
   std::string driveRoot;
   std::string windowsDirectory = "C:\\WINDOWS";  // what GetWindowsDirectoryA answers
+  DriveSource source;                            // set when the drive is read as the run goes
+  std::set<std::string> listedFolders;           // host folders the source has listed
+  std::map<std::string, std::string> unread;     // host path of a file not read yet -> source path
   std::set<std::string> inUse;                   // host paths
   std::set<std::string> readOnly;                // host paths
   bool fMoveFileEx = false;

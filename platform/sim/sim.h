@@ -107,6 +107,26 @@ std::string DriveRoot();
 /// names of one folder that differ only in ASCII case. The Windows and system directories are
 /// the image's folders of those names in whatever case it spells them; only missing ones are made.
 bool LoadDrive(const std::string &hostFolder, std::string *pError);
+/// Where a drive's folders and files come from when they are not copied in whole (a disk image,
+/// read only as far as the run goes). Paths are relative to C:\, host names joined by '/', ""
+/// for the root. Each may throw to end the run (the simulation is left for Reset()).
+struct DriveSource {
+  /// A folder's entries: host name (UTF-8) and whether it is a folder.
+  std::function<std::vector<std::pair<std::string, bool>>(const std::string &folder)> list;
+  /// A file's bytes.
+  std::function<std::string(const std::string &file)> read;
+  /// Every file of a folder into an empty host folder, in one go (optional).
+  std::function<void(const std::string &folder, const std::string &hostFolder)> readAll;
+};
+/// Empties the drive and takes it from the source from now on: a folder is listed when a path
+/// first goes through it, a file is read when it is first opened or read. The source's names must
+/// pass DriveNameProblem() and differ in more than ASCII case (the source checks them).
+void AttachDrive(const DriveSource &source);
+/// Why a host name cannot be a name on a Windows drive ("" when it can).
+std::string DriveNameProblem(const std::string &hostName);
+/// The host folder behind a folder of the drive after the run, with every file of it read
+/// (a folder the source has not listed is listed first); "" when there is no such folder.
+std::string MaterializeFolder(const std::string &winPath);
 /// Sets the Windows directory GetWindowsDirectoryA answers ("C:\WINDOWS" after Reset()); the
 /// system directory is its SYSTEM. Creates both on the drive when missing.
 void SetWindowsDirectory(const std::string &winPath);
@@ -157,10 +177,11 @@ struct WrittenFile {
   std::string after;   // its bytes now, or "" when it is gone
 };
 struct Changes {
-  std::vector<RegistryKey> removedKeys;     // each with its values at removal, parents first
-  std::vector<RemovedValue> removedValues;  // values removed by RegDeleteValueA
-  std::vector<std::string> deletedFiles;    // files removed by DeleteFileA
-  std::vector<WrittenFile> writtenFiles;    // files opened for writing, in first-open order
+  std::vector<RegistryKey> removedKeys;      // each with its values at removal, parents first
+  std::vector<RemovedValue> removedValues;   // values removed by RegDeleteValueA
+  std::vector<std::string> deletedFiles;     // files removed by DeleteFileA
+  std::vector<WrittenFile> writtenFiles;     // files opened for writing, in first-open order
+  std::vector<std::string> searchedFolders;  // folders FindFirstFileA looked in, normalised, once each
 };
 Changes MachineChanges();
 
