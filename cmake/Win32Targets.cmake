@@ -106,6 +106,9 @@ uninst_e2e_test(connected connected 2,6)
 uninst_e2e_test(win98_cancel win98 2,5 --answers yes,yes)
 uninst_e2e_test(win98_declined win98 2 --answers no)
 uninst_e2e_test(typical typical 2,5,8 --answers yes,no,no)
+# A machine image written by hand (tests/e2e/data/handmade): keys implied by their subkeys, folders in
+# lower case, a file in use outside the system directory.
+uninst_e2e_test(handmade ../tests/e2e/data/handmade 2,5,8)
 
 # Uninst.exe as a Windows 98/ME machine gets it: copied out of the floppy image of `make dist`.
 add_test(NAME e2e_win98_floppy

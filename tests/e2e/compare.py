@@ -3,16 +3,20 @@
 
   compare.py roots IMAGE.reg      the image's top keys, one a line (what the export must cover)
   compare.py same IMAGE.reg EXPORT.reg   every key and value of the image is in the export
-  compare.py check --machine DIR --out DIR --form 98|me [--in-use WINPATH...]
+  compare.py wine-order IMAGE.reg OUT.reg   the image with every key and value in Wine's order
+  compare.py check --machine DIR --out DIR --form 98|me
 
-OUT holds wine/ (trace.txt, exit.txt, boxes.txt, registry.reg, files-before/after.txt, the
-helpers' exit codes) and sim/ (uninst-sim's --out folder and exit.txt). Exit code 0 when every
-check holds, 1 otherwise, each failure on its own line.
+An image may name only the keys that hold values: their parents are implied, as regedit makes
+them. OUT holds wine/ (trace.txt, exit.txt, boxes.txt, registry.reg, seeded.json, drive/, the
+helpers' exit codes; see winedrive.py) and sim/ (uninst-sim's --out folder and exit.txt). Exit
+code 0 when every check holds, 1 otherwise, each failure on its own line.
 """
 import argparse
-import re
+import json
 import sys
 from pathlib import Path
+
+from winedrive import fold as fold_path
 
 # Lines of the trace that may differ, each with why. Anything not listed here must be equal
 # byte for byte.
@@ -23,16 +27,16 @@ from pathlib import Path
 #    lengths in "Checking names[N]" are unaffected, as both Windows directories are 10 bytes.
 WINE_PATHS = [(b"C:\\windows\\system32", b"C:\\WINDOWS\\SYSTEM"), (b"C:\\windows", b"C:\\WINDOWS")]
 #
-# 2. The index in " Closing key <K> N fields result R": the value-name removal ends on the index
-#    of the match, and Wine enumerates a key's values in name order where Windows 98 keeps them
-#    in the order they were written. N may differ only for a key whose values the image lists
-#    out of name order (then the value sits at another index on Wine); the key and R must agree.
-CLOSING = re.compile(rb"^ Closing key <(.*)> (\d+) fields result (-?\d+)\n$")
+# 2. Nothing else. Wine enumerates keys and values in name order where Windows 98 keeps the
+#    order they were made in: the simulation runs on the image rewritten in Wine's order
+#    (wine-order), so that both walk the same registry. Wine's MoveFileExA with delay-until-reboot
+#    succeeds, and the simulation is run with --movefileex to match, so a file in use takes the
+#    same "Bucketing File ... result 0" line on both. The WinInit.ini fallback for a Windows 98
+#    without MoveFileExA cannot be reached under Wine and is proven on the simulation only
+#    (tests/host).
 #
-# 3. Nothing else: Wine's MoveFileExA with delay-until-reboot succeeds, and the simulation is
-#    run with --movefileex to match, so a file in use takes the same "Bucketing File ... result 0"
-#    line on both. The WinInit.ini fallback for a Windows 98 without MoveFileExA cannot be reached
-#    under Wine and is proven on the simulation only (tests/host).
+# Files: a file of the image that Wine's prefix holds already is Wine's own (winedrive.py); only
+# its presence after the run is compared.
 
 
 def logical_lines(text):
@@ -90,6 +94,18 @@ def parse_image(text):
     return keys
 
 
+def with_parents(keys):
+    """The keys with every parent they imply, up to the one under the root (the roots are no
+    keys of the image)."""
+    closed = dict(keys)
+    for key, _ in keys.values():
+        parts = key.split(b"\\")
+        for depth in range(2, len(parts)):
+            parent = b"\\".join(parts[:depth])
+            closed.setdefault(fold(parent), (parent, {}))
+    return closed
+
+
 def top_keys(keys):
     """Keys of the image whose parent is not in it."""
     tops = []
@@ -98,6 +114,39 @@ def top_keys(keys):
         if b"\\" not in folded or parent not in keys:
             tops.append(key)
     return tops
+
+
+def cp1252_text(data):
+    """Code page 1252 bytes as text; the five bytes it leaves undefined as Windows maps them."""
+    return "".join(bytes([byte]).decode("cp1252", errors="ignore") or chr(byte) for byte in data)
+
+
+def cp1252_bytes(text):
+    return b"".join(c.encode("cp1252", errors="ignore") or c.encode("latin-1") for c in text)
+
+
+def wine_fold(name):
+    """A name as Wine's server orders keys and values: each character in upper case, compared
+    as UTF-16 (ß stays ß, as Wine keeps it)."""
+    return "".join(c.upper() if len(c.upper()) == 1 else c for c in cp1252_text(name or b""))
+
+
+def value_line(name, data):
+    if name is None:
+        return b"@=" + data
+    return b'"' + name.replace(b"\\", b"\\\\").replace(b'"', b'\\"') + b'"=' + data
+
+
+def wine_order(keys):
+    """A REGEDIT4 image of the keys, each key after its parent and its siblings in the order
+    Wine enumerates them, each key's values in the order Wine enumerates them."""
+    ordered = sorted(keys.values(), key=lambda entry: [wine_fold(part) for part in entry[0].split(b"\\")])
+    out = [b"REGEDIT4", b""]
+    for key, values in ordered:
+        out.append(b"[" + key + b"]")
+        out += [value_line(name, data) for name, data in sorted(values.values(), key=lambda v: wine_fold(v[0]))]
+        out.append(b"")
+    return b"\r\n".join(out) + b"\r\n"
 
 
 def read(path):
@@ -110,35 +159,23 @@ def wine_to_sim_paths(line):
     return line
 
 
-def wine_value_order(names):
-    """Value names in the order Wine enumerates them: by name, letters folded to upper case."""
-    return sorted(names, key=lambda name: (name or b"").upper())
+def check_boxes(wine_log, sim_dialogs, problems):
+    """The boxes Wine showed, as BoxAnswer logged them, are those the simulation showed."""
+    wine = []
+    for line in wine_log.splitlines():
+        if line.startswith("box ") and " [" in line:
+            seen = line[line.index(" [") + 1:]
+            wine.append(seen.rpartition(" (")[0])
+    sim = [f"[{dialog['caption']}] {dialog['text']}" for dialog in sim_dialogs]
+    if wine != sim:
+        problems.append(f"boxes: wine {wine} != sim {sim}")
 
 
-def unordered_value_keys(image):
-    """Keys under HKEY_LOCAL_MACHINE, as the trace names them, whose values Wine reorders."""
-    keys = set()
-    prefix = b"hkey_local_machine\\"
-    for folded, (_, values) in image.items():
-        names = [name for name, _ in values.values()]
-        if folded.startswith(prefix) and names != wine_value_order(names):
-            keys.add(folded[len(prefix):])
-    return keys
-
-
-def allowed_difference(wine_line, sim_line, reordered):
-    w, s = CLOSING.match(wine_line), CLOSING.match(sim_line)
-    return bool(w and s and w.group(1) == s.group(1) and w.group(3) == s.group(3) and fold(w.group(1)) in reordered)
-
-
-def check_trace(wine, sim, image, problems, notes):
+def check_trace(wine, sim, problems):
     wine_lines = [wine_to_sim_paths(line) for line in wine.splitlines(keepends=True)]
     sim_lines = sim.splitlines(keepends=True)
-    reordered = unordered_value_keys(image)
     for number, (w, s) in enumerate(zip(wine_lines, sim_lines), 1):
-        if w != s and allowed_difference(w, s, reordered):
-            notes.append(f"trace line {number}: value index differs (Wine's value order): {w!r} / {s!r}")
-        elif w != s:
+        if w != s:
             problems.append(f"trace line {number}: wine {w!r} != sim {s!r}")
             return
     if len(wine_lines) != len(sim_lines):
@@ -166,70 +203,64 @@ def check_registry(image, wine, sim, problems):
             problems.append(f"registry: the simulation has [{key.decode('latin-1')}], which the image did not")
 
 
-# Folders of the image's drive and where the seeding put them in the Wine prefix.
-DRIVE_TO_WINE = [("WINDOWS/SYSTEM/", "system32/"), ("WINDOWS/INF/OTHER/", "inf/other/"), ("WINDOWS/INF/", "inf/")]
+def drive_files(root):
+    """{folded path: path} of the files under root, paths relative to it."""
+    root = Path(root)
+    files = sorted(path for path in root.rglob("*") if path.is_file()) if root.is_dir() else []
+    return {fold_path(path.relative_to(root).as_posix()): path.relative_to(root).as_posix() for path in files}
 
 
-def wine_name(drive_path):
-    for image_dir, wine_dir in DRIVE_TO_WINE:
-        if drive_path.upper().startswith(image_dir) and "/" not in drive_path[len(image_dir):]:
-            return (wine_dir + drive_path[len(image_dir):]).lower()
-    return None
+def check_files(machine, out, seeded, problems):
+    """The image's drive as the run left it under Wine (wine/drive, winedrive.py) is the drive as
+    the simulation left it: the same files, created ones included, with the same bytes. Names
+    match case-blind; Wine's own files are compared by presence only."""
+    image = drive_files(machine / "drive")
+    sim, wine = drive_files(out / "sim" / "drive"), drive_files(out / "wine" / "drive")
+    own = {fold_path(record["image"]) for record in seeded if record["own"]}
+    for folded in sorted(set(sim) | set(wine)):
+        name = sim.get(folded) or wine[folded]
+        if folded in sim and folded in wine:
+            same_bytes = read(out / "sim" / "drive" / sim[folded]) == read(out / "wine" / "drive" / wine[folded])
+            if folded not in own and not same_bytes:
+                problems.append(f"files: {name} differs: wine {wine[folded]}, sim {sim[folded]}")
+        elif folded in image:
+            side = "kept under Wine, removed in the simulation" if folded in wine else "removed under Wine only"
+            problems.append(f"files: {name} {side}")
+        else:
+            problems.append(f"files: {name} created {'under Wine' if folded in wine else 'in the simulation'} only")
 
 
-def check_files(machine, sim_dir, wine_after, problems):
-    """Each file of the image is gone under Wine exactly when it is gone in the simulation."""
-    wine_files = {line.lower() for line in wine_after}
-    sim_drive = sim_dir / "drive"
-    for path in sorted((machine / "drive").rglob("*")):
-        if not path.is_file():
-            continue
-        relative = path.relative_to(machine / "drive").as_posix()
-        name = wine_name(relative)
-        if name is None:
-            continue
-        in_sim = (sim_drive / relative).exists()
-        in_wine = name in wine_files
-        if in_sim != in_wine:
-            problems.append(f"files: {relative} {'kept' if in_wine else 'removed'} under Wine, not in the simulation")
-
-
-def check_in_use(in_use, wine_reg, wine_after, problems):
-    """A file in use stays, and Wine's MoveFileExA queued its deletion for the next boot."""
+def pending_operations(wine_reg):
+    """The boot-time operations Wine's MoveFileExA queued: (source, target) pairs, the source
+    without its \\??\\ prefix, an empty target for a deletion."""
     session = wine_reg.get(fold(b"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager"))
     pending = session[1].get(fold(b"PendingFileRenameOperations")) if session else None
-    queued = b""
-    if pending is not None:
-        data = pending[1]
-        hex_part = data.partition(b":")[2]
-        queued = bytes(int(h, 16) for h in hex_part.split(b",") if h.strip())
-    for path in in_use:
-        name = path.rpartition("\\")[2]
-        wine_path = "C:\\windows\\system32\\" + name
-        if "system32/" + name.lower() not in {line.lower() for line in wine_after}:
-            problems.append(f"in use: {path} was deleted under Wine")
-        # A REG_MULTI_SZ of source and target names, the source prefixed by \??\; the export
-        # reads it through the ANSI calls, so its names are ANSI. An empty target means deletion.
-        if ("\\??\\" + wine_path + "\0\0").lower().encode("latin-1") not in queued.lower():
-            problems.append(f"in use: {wine_path} not queued in PendingFileRenameOperations")
+    if pending is None:
+        return []
+    # A REG_MULTI_SZ of source and target names; the export reads it through the ANSI calls.
+    names = bytes(int(h, 16) for h in pending[1].partition(b":")[2].split(b",") if h.strip()).split(b"\0")
+    pairs = []
+    for source, target in zip(names[0::2], names[1::2]):
+        if not source:
+            break
+        pairs.append((source.removeprefix(b"\\??\\"), target))
+    return pairs
 
 
-def check_wininit(machine, sim_dir, windows, problems):
-    """WinInit.ini, where the image has one, is left as the simulation leaves it: byte for byte."""
-    image = machine / "drive" / "WINDOWS" / "WININIT.INI"
-    if not image.exists():
-        return
-    sim, wine = sim_dir / "drive" / "WINDOWS" / "WININIT.INI", windows / "WININIT.INI"
-    sim_bytes = read(sim) if sim.exists() else None
-    wine_bytes = read(wine) if wine.exists() else None
-    if sim_bytes != wine_bytes:
-        problems.append(f"WinInit.ini: wine {wine_bytes!r} != sim {sim_bytes!r}")
+def check_queued(wine_reg, sim_queued, problems):
+    """Wine queued for deletion at the next boot exactly the files the simulation queued, in the
+    same order, and nothing else."""
+    wine = [wine_to_sim_paths(source) + (b" => " + target if target else b"")
+            for source, target in pending_operations(wine_reg)]
+    sim = [cp1252_bytes(entry["file"]) for entry in sim_queued]
+    if wine != sim:
+        problems.append(f"queued for the next boot: wine {wine} != sim {sim}")
 
 
 def check(args):
     out, machine = Path(args.out), Path(args.machine)
     wine_dir, sim_dir = out / "wine", out / "sim"
-    problems, notes = [], []
+    problems = []
     sim_exit = read(sim_dir / "exit.txt").strip().decode()
     wine_exit = read(wine_dir / "exit.txt").strip().decode() if (wine_dir / "exit.txt").exists() else "none"
     if sim_exit not in ("0", "5"):
@@ -240,20 +271,19 @@ def check(args):
     boxes = read(wine_dir / "boxes.txt").decode("cp1252") if (wine_dir / "boxes.txt").exists() else ""
     if answerer != "0":
         problems.append(f"message boxes (answerer exit {answerer}):\n{boxes}")
-    if not problems or sim_exit in ("0", "5"):
-        image = parse_image(read(machine / "registry.reg"))
-        check_trace(read(wine_dir / "trace.txt"), read(sim_dir / "trace.txt"), image, problems, notes)
+    report = {}
+    if sim_exit in ("0", "5"):
+        report = json.loads(read(sim_dir / "report.json"))
+        check_boxes(boxes, report["dialogs"], problems)
+        check_trace(read(wine_dir / "trace.txt"), read(sim_dir / "trace.txt"), problems)
+        image = with_parents(parse_image(read(machine / "registry.reg")))
         wine_reg = parse_image(read(wine_dir / "registry.reg"))
         check_registry(image, wine_reg, parse_image(read(sim_dir / "registry.reg")), problems)
-        wine_after = read(wine_dir / "files-after.txt").decode().splitlines()
-        check_files(machine, sim_dir, wine_after, problems)
-        check_in_use(args.in_use, wine_reg, wine_after, problems)
-        check_wininit(machine, sim_dir, wine_dir / "WINDOWS", problems)
-        if args.in_use:
-            notes.append("a file in use was queued by MoveFileExA, which succeeds on Wine: the WinInit.ini "
-                         "fallback of Windows 98/ME is proven on the simulation only")
-    for note in notes:
-        print("allowed:", note)
+        check_files(machine, out, json.loads(read(wine_dir / "seeded.json")), problems)
+        check_queued(wine_reg, report["filesQueued"], problems)
+    if report.get("filesQueued"):
+        print("allowed: a file in use was queued by MoveFileExA, which succeeds on Wine: the WinInit.ini "
+              "fallback of Windows 98/ME is proven on the simulation only")
     for problem in problems:
         print("FAILED:", problem)
     print(f"{out.name}: Windows {args.form}, exit code {wine_exit}, {len(problems)} problem(s)")
@@ -262,7 +292,7 @@ def check(args):
 
 def same(image_path, export_path):
     """Every key and value of the image is in the export with the same data."""
-    image, exported = parse_image(read(image_path)), parse_image(read(export_path))
+    image, exported = with_parents(parse_image(read(image_path))), parse_image(read(export_path))
     problems = []
     for folded, (key, values) in image.items():
         if folded not in exported:
@@ -281,15 +311,17 @@ def main():
     if len(sys.argv) == 4 and sys.argv[1] == "same":
         return same(sys.argv[2], sys.argv[3])
     if len(sys.argv) == 3 and sys.argv[1] == "roots":
-        for key in top_keys(parse_image(read(sys.argv[2]))):
+        for key in top_keys(with_parents(parse_image(read(sys.argv[2])))):
             print(key.decode("latin-1"))
+        return 0
+    if len(sys.argv) == 4 and sys.argv[1] == "wine-order":
+        Path(sys.argv[3]).write_bytes(wine_order(with_parents(parse_image(read(sys.argv[2])))))
         return 0
     parser = argparse.ArgumentParser()
     parser.add_argument("command", choices=["check"])
     parser.add_argument("--machine", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--form", required=True)
-    parser.add_argument("--in-use", nargs="*", default=[])
     return check(parser.parse_args())
 
 

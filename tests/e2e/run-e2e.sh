@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Runs the shipped Uninst.exe end to end under Wine on one sample machine, answering its message
+# Runs the shipped Uninst.exe end to end under Wine on one machine image, answering its message
 # boxes as a person would, runs uninst-sim on the same machine with the same answers, and
 # compares the two (tests/e2e/compare.py).
 #
 #   run-e2e.sh --uninst Uninst.exe --helpers DIR --sim uninst-sim --work DIR
-#              --machine SAMPLE_DIR --case NAME --boxes 2,5,8 [--answers yes,no,no] [--os 98|me]
+#              --machine IMAGE_DIR --case NAME --boxes 2,5,8 [--answers yes,no,no] [--os 98|me]
 #
 # --boxes lists the string ids of the texts the run must show, in order; --answers, the answers
-# to its Yes/No boxes, defaults to the sample's answers.txt, --os to the form its options.txt names (98 otherwise). Results,
-# screenshots included, stay under WORK/CASE for a person to look at.
+# to its Yes/No boxes, defaults to the image's answers.txt, --os to the form its options.txt names
+# (98 otherwise); its --in-use files may be anywhere on the drive. Results, screenshots included,
+# stay under WORK/CASE for a person to look at.
 set -uo pipefail
 
 if [ -z "${UNINST_IN_XVFB:-}" ]; then
@@ -41,18 +42,19 @@ done
 [ -x "$sim" ] || { echo "no uninst-sim at $sim: build the host preset first" >&2; exit 2; }
 [ -d "$machine" ] || { echo "no machine image at $machine" >&2; exit 2; }
 
-# The sample's own extra simulation options; --os among them names the Windows form.
-options=()
-[ -f "$machine/options.txt" ] && read -r -d "" -a options <"$machine/options.txt"
+# The image's own extra simulation options, one a line as uninst-sim reads them (a value may hold
+# blanks: C:\Program Files\...); --os among them names the Windows form.
 sim_options=()
 in_use=()
-for ((i = 0; i < ${#options[@]}; i++)); do
-  case "${options[i]}" in
-    --os) [ -n "$form" ] || form=${options[i + 1]}; i=$((i + 1)) ;;
-    --in-use) in_use+=("${options[i + 1]}"); sim_options+=(--in-use "${options[i + 1]}"); i=$((i + 1)) ;;
-    *) sim_options+=("${options[i]}") ;;
+while read -r name value || [ -n "$name" ]; do
+  name=${name%$'\r'} value=${value%$'\r'}
+  case "$name" in
+    '' | '#'*) ;;
+    --os) [ -n "$form" ] || form=$value ;;
+    --in-use) in_use+=("$value"); sim_options+=(--in-use "$value") ;;
+    *) sim_options+=("$name" ${value:+"$value"}) ;;
   esac
-done
+done < <([ -f "$machine/options.txt" ] && cat "$machine/options.txt")
 form=${form:-98}
 case "$form" in
   98) wine_version=win98 ;;
@@ -79,9 +81,11 @@ out="$work/$case_name"
 rm -rf "$out"
 mkdir -p "$out/wine" "$out/sim" "$out/shots"
 
-# --- the simulation, with the same answers; Wine's MoveFileExA succeeds, so the simulated one does too.
-"$sim" --machine "$machine" --answers "$answers" --os "$form" --movefileex "${sim_options[@]}" \
-  --out "$out/sim" --quiet >"$out/sim/stdout.txt" 2>&1
+# --- the simulation, with the same answers, on the registry in the order Wine keeps it; Wine's
+# MoveFileExA succeeds, so the simulated one does too.
+python3 "$here/compare.py" wine-order "$machine/registry.reg" "$out/registry-wine-order.reg" || exit 2
+"$sim" --machine "$machine" --registry "$out/registry-wine-order.reg" --answers "$answers" --os "$form" \
+  --movefileex "${sim_options[@]}" --out "$out/sim" --quiet >"$out/sim/stdout.txt" 2>&1
 echo $? >"$out/sim/exit.txt"
 
 # --- a prefix of its own, from the template.
@@ -91,24 +95,8 @@ fr timeout 120 wine reg add 'HKCU\Software\Wine' /v Version /d "$wine_version" /
   { echo "cannot set $wine_version" >&2; exit 2; }
 fr timeout 60 wine "$helpers/RegImage.exe" import "$(win "$machine/registry.reg")" >"$out/wine/import.log" 2>&1 ||
   { cat "$out/wine/import.log" >&2; exit 2; }
-windows="$WINEPREFIX/drive_c/windows"
-system="$windows/system32"
-mkdir -p "$windows/inf/other"
-drive="$machine/drive/WINDOWS"
-for f in "$drive"/SYSTEM/*; do [ -f "$f" ] && cp "$f" "$system/"; done
-for f in "$drive"/INF/*; do [ -f "$f" ] && cp "$f" "$windows/inf/"; done
-for f in "$drive"/INF/OTHER/*; do [ -f "$f" ] && cp "$f" "$windows/inf/other/"; done
-# Of the Windows directory's own files only WinInit.ini: the rest would replace Wine's.
-for f in "$drive"/*; do [ -f "$f" ] && [ "${f##*/}" = WININIT.INI ] && cp "$f" "$windows/WININIT.INI"; done
-# A read-only file is what Wine refuses to delete with 5, as Windows 98 does a file in use.
-for path in "${in_use[@]}"; do
-  name=${path##*\\}
-  case "${path^^}" in
-    'C:\WINDOWS\SYSTEM\'*) chmod a-w "$system/$name" ;;
-    *) echo "in-use file outside the system directory: $path" >&2; exit 2 ;;
-  esac
-done
-(cd "$windows" && find system32 inf -maxdepth 2 -type f | sort) >"$out/wine/files-before.txt"
+# The image's drive onto Wine's C:, its files in use made read-only (winedrive.py).
+python3 "$here/winedrive.py" seed "$machine/drive" "$WINEPREFIX/drive_c" "$out/wine" "${in_use[@]}" || exit 2
 
 # --- the run: the answerer waits for the boxes while the recorder runs the program.
 fr timeout 150 wine "$helpers/BoxAnswer.exe" "$(win "$out/wine/boxes.txt")" "$out/shots" "${steps[@]}" \
@@ -125,8 +113,6 @@ mapfile -t roots < <(python3 "$here/compare.py" roots "$machine/registry.reg")
 roots+=('HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager')
 fr timeout 120 wine "$helpers/RegImage.exe" export "$(win "$out/wine/registry.reg")" "${roots[@]}" \
   >"$out/wine/export.log" 2>&1 || { cat "$out/wine/export.log" >&2; exit 2; }
-(cd "$windows" && find system32 inf -maxdepth 2 -type f | sort) >"$out/wine/files-after.txt"
-mkdir -p "$out/wine/WINDOWS"
-[ -f "$windows/WININIT.INI" ] && cp "$windows/WININIT.INI" "$out/wine/WINDOWS/"
+python3 "$here/winedrive.py" collect "$machine/drive" "$WINEPREFIX/drive_c" "$out/wine" || exit 2
 
-python3 "$here/compare.py" check --machine "$machine" --out "$out" --form "$form" --in-use "${in_use[@]}"
+python3 "$here/compare.py" check --machine "$machine" --out "$out" --form "$form"
