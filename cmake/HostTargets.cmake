@@ -6,6 +6,10 @@ if(UNINST_BENCH)
   return()
 endif()
 
+# Windows 9x registry files and their CAB backups, for uninst-sim --hive and its fuzz target.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HIVE REQUIRED IMPORTED_TARGET libcreg libbfio libmspack)
+
 if(UNINST_FUZZ)
   add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fuzz ${CMAKE_BINARY_DIR}/fuzz)
   return()
@@ -24,7 +28,7 @@ file(GLOB_RECURSE UNINST_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/portable/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
 add_executable(uninst_tests ${UNINST_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMachineSim.cpp
-  ${CMAKE_SOURCE_DIR}/tests/support/MachineGenerator.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/support/MachineGenerator.cpp ${CMAKE_SOURCE_DIR}/tests/support/HiveWriter.cpp)
 target_compile_options(uninst_tests PRIVATE ${UNINST_WARNINGS})
 target_compile_definitions(uninst_tests PRIVATE UNINST_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
   UNINST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

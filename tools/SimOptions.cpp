@@ -52,7 +52,7 @@ std::string ApplyOption(const std::string &name, const std::string *pValue, Opti
     pOptions->fHelp = true;
     return "";
   }
-  const char *const withValue[] = {"--machine", "--registry", "--os", "--answers", "--in-use", "--out"};
+  const char *const withValue[] = {"--machine", "--registry", "--hive", "--os", "--answers", "--in-use", "--out"};
   if (std::find(std::begin(withValue), std::end(withValue), name) == std::end(withValue))
     return "unknown option " + name;
   if (pValue == nullptr)
@@ -63,6 +63,8 @@ std::string ApplyOption(const std::string &name, const std::string *pValue, Opti
     pOptions->machine = value;
   } else if (name == "--registry") {
     pOptions->registry = value;
+  } else if (name == "--hive") {
+    pOptions->hive = value;
   } else if (name == "--os") {
     if (!ParseMinor(value, &pOptions->minor))
       return "--os takes 98, me or a minor version number, not " + value;
@@ -159,7 +161,9 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
     *pOptions = fromCommandLine;
     return error;
   }
-  if (fromCommandLine.machine.empty() && fromCommandLine.registry.empty())
+  if (!fromCommandLine.registry.empty() && !fromCommandLine.hive.empty())
+    return "--registry and --hive both give the registry: give one";
+  if (fromCommandLine.machine.empty() && fromCommandLine.registry.empty() && fromCommandLine.hive.empty())
     fromCommandLine.machine = defaultMachine;
   if (fromCommandLine.machine.empty()) {
     *pOptions = fromCommandLine;
@@ -179,14 +183,16 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
 }
 
 std::string Usage() {
-  return "usage: uninst-sim [--machine DIR] [--registry FILE] [--os 98|me|MINOR] [--answers yes,no,...]\n"
-         "                  [--in-use C:\\PATH]... [--movefileex] [--out DIR] [--quiet]\n"
+  return "usage: uninst-sim [--machine DIR] [--registry FILE | --hive FILE] [--os 98|me|MINOR]\n"
+         "                  [--answers yes,no,...] [--in-use C:\\PATH]... [--movefileex] [--out DIR] [--quiet]\n"
          "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
          "  --machine DIR    machine image: DIR/registry.reg (REGEDIT4) and DIR/drive/ (C:\\);\n"
          "                   DIR/options.txt and DIR/answers.txt give its default options and answers\n"
          "                   (default: samples/win98)\n"
          "  --registry FILE  a regedit /e export to use as the registry (without --machine the drive is\n"
          "                   an empty Windows tree)\n"
+         "  --hive FILE      a Windows 9x/ME registry file (SYSTEM.DAT, or a registry backup RB00n.CAB\n"
+         "                   holding one) to use as HKEY_LOCAL_MACHINE, as --registry\n"
          "  --os             the Windows form the machine reports: 98 (minor 10), me (90) or a number\n"
          "  --answers        answers to the Yes/No boxes in order (yes/no, y/n, oui/non); OK boxes take none\n"
          "  --in-use PATH    a file in use: deleting it fails with 5 (repeatable)\n"
