@@ -89,7 +89,7 @@ std::string CheckHierarchy(const std::string &bytes) {
       return "";
     std::size_t link = static_cast<std::size_t>(lLink);
     if (link < RGKN_HEADER || link > areaSize - ENTRY_SIZE)
-      return DAMAGED + "the key entry at " + Hex(FILE_HEADER + from) + " links to " + Hex(link) +
+      return DAMAGED + "the key entry at " + Hex(FILE_HEADER + from) + " links to " + Hex(FILE_HEADER + link) +
              ", outside the key navigation area";
     if (reached[link])
       return DAMAGED + "the key entry at " + Hex(FILE_HEADER + from) + " links to the key entry at " +
