@@ -1,14 +1,16 @@
 // How a REGEDIT4 file is read and how it writes a value, shared by the simulated registry and the
 // Wine-side seeding and export of the end-to-end runs, so that both take and write the same text.
-// An image is parsed whole into a list of operations before any of it is applied, so that a
-// malformed image is refused without being half-loaded.
+// The reader goes through the text once, handing each key and value to the caller as views into
+// reused buffers: a whole-registry export of tens of megabytes is read without a copy per line.
+// Strict, it stops at the first line it cannot read; otherwise it skips such lines as Windows'
+// own import does and names each. Text stays in the file's code page: nothing is converted.
 #ifndef UNINST_PLATFORM_SIM_REGEDITTEXT_H
 #define UNINST_PLATFORM_SIM_REGEDITTEXT_H
 
 #include <cstdint>
-#include <cstdio>
-#include <sstream>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace regedit {
@@ -17,138 +19,196 @@ const std::uint32_t TYPE_SZ = 1;
 const std::uint32_t TYPE_BINARY = 3;
 const std::uint32_t TYPE_DWORD = 4;
 
-inline std::string Quote(const std::string &text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '\\' || c == '"')
-      quoted += '\\';
-    quoted += c;
+// ---- writing ------------------------------------------------------------------------------
+
+inline void AppendQuoted(std::string *pOut, std::string_view text) {
+  pOut->push_back('"');
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' || text[i] == '"') {
+      pOut->append(text, start, i - start);
+      pOut->push_back('\\');
+      start = i;
+    }
   }
-  return quoted + "\"";
+  pOut->append(text, start, text.size() - start);
+  pOut->push_back('"');
 }
 
-// Hex bytes after start, wrapped as regedit wraps them: a backslash and two blanks past column 74.
-inline std::string HexLine(const std::string &start, const std::string &data) {
-  std::string out = start;
-  size_t column = start.size();
-  char ucByte[4];
+inline std::string Quote(const std::string &text) {
+  std::string quoted;
+  AppendQuoted(&quoted, text);
+  return quoted;
+}
+
+// Hex bytes wrapped as regedit wraps them: a backslash and two blanks past column 74, column
+// being where the first byte starts.
+inline void AppendHex(std::string *pOut, size_t column, std::string_view data) {
+  static const char DIGITS[] = "0123456789abcdef";
+  size_t start = pOut->size();
+  pOut->resize(start + data.size() * 3 + (data.size() / 20 + 1) * 5);
+  char *pucOut = &(*pOut)[start];
   for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(ucByte, sizeof ucByte, "%02x", static_cast<unsigned char>(data[i]));
-    out += ucByte;
+    unsigned char ucByte = static_cast<unsigned char>(data[i]);
+    *pucOut++ = DIGITS[ucByte >> 4];
+    *pucOut++ = DIGITS[ucByte & 15];
     column += 2;
     if (i + 1 < data.size()) {
-      out += ',';
-      ++column;
-      if (column > 74) {
-        out += "\\\r\n  ";
+      *pucOut++ = ',';
+      if (++column > 74) {
+        std::memcpy(pucOut, "\\\r\n  ", 5);
+        pucOut += 5;
         column = 2;
       }
     }
   }
+  pOut->resize(static_cast<size_t>(pucOut - pOut->data()));
+}
+
+inline std::string HexLine(const std::string &start, const std::string &data) {
+  std::string out = start;
+  AppendHex(&out, start.size(), data);
   return out;
 }
 
-// data is the value's raw bytes; a text value holds its terminating NUL.
-inline std::string ValueLine(const std::string &name, std::uint32_t ulType, const std::string &data) {
-  std::string start = name.empty() ? "@=" : Quote(name) + "=";
-  bool fPlainText = !data.empty() && data.back() == '\0' && data.find('\0') == data.size() - 1;
-  if (ulType == TYPE_SZ && fPlainText)
-    return start + Quote(data.substr(0, data.size() - 1));
-  if (ulType == TYPE_DWORD && data.size() == 4) {
-    unsigned long ulValue = 0;
-    for (int i = 3; i >= 0; --i)
-      ulValue = ulValue * 256 + static_cast<unsigned char>(data[static_cast<size_t>(i)]);
-    char ucDword[16];
-    std::snprintf(ucDword, sizeof ucDword, "dword:%08lx", ulValue);
-    return start + ucDword;
+// A value's line (without its line end). data is the value's raw bytes; a text value holds its
+// terminating NUL. A text holding a line break is written as hex(1), so that it reads back.
+inline void AppendValueLine(std::string *pOut, std::string_view name, std::uint32_t ulType, std::string_view data) {
+  size_t lineStart = pOut->size();
+  if (name.empty()) {
+    pOut->append("@=");
+  } else {
+    AppendQuoted(pOut, name);
+    pOut->push_back('=');
   }
-  if (ulType == TYPE_BINARY)
-    return HexLine(start + "hex:", data);
-  char ucKind[24];
-  std::snprintf(ucKind, sizeof ucKind, "hex(%lx):", static_cast<unsigned long>(ulType));
-  return HexLine(start + ucKind, data);
+  bool fPlainText = !data.empty() && data.back() == '\0';
+  for (size_t i = 0; fPlainText && i + 1 < data.size(); ++i)
+    fPlainText = data[i] != '\0' && data[i] != '\r' && data[i] != '\n';
+  if (ulType == TYPE_SZ && fPlainText) {
+    AppendQuoted(pOut, data.substr(0, data.size() - 1));
+    return;
+  }
+  static const char DIGITS[] = "0123456789abcdef";
+  if (ulType == TYPE_DWORD && data.size() == 4) {
+    pOut->append("dword:");
+    for (int i = 3; i >= 0; --i) {
+      unsigned char ucByte = static_cast<unsigned char>(data[static_cast<size_t>(i)]);
+      pOut->push_back(DIGITS[ucByte >> 4]);
+      pOut->push_back(DIGITS[ucByte & 15]);
+    }
+    return;
+  }
+  if (ulType == TYPE_BINARY) {
+    pOut->append("hex:");
+  } else {
+    char ucKind[16];
+    int iDigits = 0;
+    for (std::uint32_t ulRest = ulType; iDigits == 0 || ulRest != 0; ulRest >>= 4)
+      ucKind[iDigits++] = DIGITS[ulRest & 15];
+    pOut->append("hex(");
+    while (iDigits > 0)
+      pOut->push_back(ucKind[--iDigits]);
+    pOut->append("):");
+  }
+  AppendHex(pOut, pOut->size() - lineStart, data);
+}
+
+inline std::string ValueLine(const std::string &name, std::uint32_t ulType, const std::string &data) {
+  std::string line;
+  AppendValueLine(&line, name, ulType, data);
+  return line;
 }
 
 // ---- reading ------------------------------------------------------------------------------
 
-struct Operation {
-  std::string root;
-  std::string path;
-  bool fValue;
-  std::string name;
-  std::uint32_t ulType;
-  std::string data;
-};
-
 inline const char *const ROOT_NAMES[] = {"HKEY_LOCAL_MACHINE", "HKEY_DYN_DATA",     "HKEY_USERS",
                                          "HKEY_CLASSES_ROOT",  "HKEY_CURRENT_USER", "HKEY_CURRENT_CONFIG"};
 
-inline std::vector<std::string> Lines(const std::string &image) {
-  std::vector<std::string> lines;
-  std::string line;
-  std::istringstream stream(image);
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
+inline int HexDigit(char c) {
+  struct Table {
+    signed char value[256];
+    Table() {
+      for (int i = 0; i < 256; ++i)
+        value[i] = static_cast<signed char>(i >= '0' && i <= '9'   ? i - '0'
+                                            : i >= 'a' && i <= 'f' ? i - 'a' + 10
+                                            : i >= 'A' && i <= 'F' ? i - 'A' + 10
+                                                                   : -1);
+    }
+  };
+  static const Table TABLE;
+  return TABLE.value[static_cast<unsigned char>(c)];
+}
+
+// A piece of the file quoted in a reason, cut short: a garbage line can be very long.
+inline std::string Excerpt(std::string_view text) {
+  const size_t MAX = 40;
+  return "'" + std::string(text.substr(0, MAX)) + (text.size() > MAX ? "...'" : "'");
 }
 
 // A quoted text at pos (on the opening quote) with the \\ and \" escapes; pos ends after it.
-inline bool ParseQuoted(const std::string &line, size_t *pPos, std::string *pText, std::string *pWhy) {
+inline bool ParseQuoted(std::string_view line, size_t *pPos, std::string *pText, std::string *pWhy) {
   size_t pos = *pPos + 1;
   pText->clear();
-  while (pos < line.size() && line[pos] != '"') {
-    if (line[pos] == '\\') {
-      if (pos + 1 >= line.size() || (line[pos + 1] != '\\' && line[pos + 1] != '"')) {
-        *pWhy = "unknown escape in quoted text";
-        return false;
-      }
-      ++pos;
-    }
-    *pText += line[pos++];
-  }
-  if (pos >= line.size()) {
-    *pWhy = "unterminated quoted text";
-    return false;
-  }
-  *pPos = pos + 1;
-  return true;
-}
-
-inline int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
-inline bool ParseHexBytes(const std::string &text, std::string *pData, std::string *pWhy) {
-  pData->clear();
-  std::string item;
-  std::istringstream stream(text);
-  while (std::getline(stream, item, ',')) {
-    size_t first = item.find_first_not_of(' ');
-    size_t last = item.find_last_not_of(' ');
-    item = first == std::string::npos ? "" : item.substr(first, last - first + 1);
-    if (item.size() != 2 || HexDigit(item[0]) < 0 || HexDigit(item[1]) < 0) {
-      *pWhy = "bad hex byte '" + item + "'";
+  for (;;) {
+    size_t stop = pos;
+    while (stop < line.size() && line[stop] != '"' && line[stop] != '\\')
+      ++stop;
+    if (stop == line.size()) {
+      *pWhy = "unterminated quoted text";
       return false;
     }
-    *pData += static_cast<char>(HexDigit(item[0]) * 16 + HexDigit(item[1]));
+    pText->append(line.data() + pos, stop - pos);
+    if (line[stop] == '"') {
+      *pPos = stop + 1;
+      return true;
+    }
+    if (stop + 1 >= line.size() || (line[stop + 1] != '\\' && line[stop + 1] != '"')) {
+      *pWhy = stop + 1 >= line.size() ? "unterminated quoted text" : "unknown escape in quoted text";
+      return false;
+    }
+    pText->push_back(line[stop + 1]);
+    pos = stop + 2;
   }
-  if (!text.empty() && text.back() == ',') {
-    *pWhy = "hex list ends with a comma";
-    return false;
+}
+
+// Bytes written as two hex digits each, separated by commas (blanks around them allowed).
+inline bool ParseHexBytes(std::string_view text, std::string *pData, std::string *pWhy) {
+  pData->clear();
+  size_t pos = 0;
+  while (pos < text.size()) {
+    // Two digits and a comma, as regedit writes them, without looking further.
+    int iHigh = HexDigit(text[pos]);
+    int iLow = pos + 1 < text.size() ? HexDigit(text[pos + 1]) : -1;
+    if (iHigh >= 0 && iLow >= 0 && pos + 3 < text.size() && text[pos + 2] == ',') {
+      pData->push_back(static_cast<char>(iHigh * 16 + iLow));
+      pos += 3;
+      continue;
+    }
+    size_t comma = text.find(',', pos);
+    size_t end = comma == std::string_view::npos ? text.size() : comma;
+    size_t first = pos;
+    size_t last = end;
+    while (first < last && text[first] == ' ')
+      ++first;
+    while (last > first && text[last - 1] == ' ')
+      --last;
+    if (last - first != 2 || HexDigit(text[first]) < 0 || HexDigit(text[first + 1]) < 0) {
+      *pWhy = "bad hex byte " + Excerpt(text.substr(first, last - first));
+      return false;
+    }
+    pData->push_back(static_cast<char>(HexDigit(text[first]) * 16 + HexDigit(text[first + 1])));
+    if (comma == std::string_view::npos)
+      return true;
+    pos = comma + 1;
+    if (pos == text.size()) {
+      *pWhy = "hex list ends with a comma";
+      return false;
+    }
   }
   return true;
 }
 
-inline bool ParseData(const std::string &text, std::uint32_t *pType, std::string *pData, std::string *pWhy) {
+inline bool ParseData(std::string_view text, std::uint32_t *pType, std::string *pData, std::string *pWhy) {
   if (!text.empty() && text[0] == '"') {
     size_t pos = 0;
     if (!ParseQuoted(text, &pos, pData, pWhy))
@@ -158,11 +218,11 @@ inline bool ParseData(const std::string &text, std::uint32_t *pType, std::string
       return false;
     }
     *pType = TYPE_SZ;
-    *pData += '\0';
+    pData->push_back('\0');
     return true;
   }
-  if (text.compare(0, 6, "dword:") == 0) {
-    std::string digits = text.substr(6);
+  if (text.substr(0, 6) == "dword:") {
+    std::string_view digits = text.substr(6);
     if (digits.size() != 8) {
       *pWhy = "dword needs 8 hex digits";
       return false;
@@ -176,19 +236,22 @@ inline bool ParseData(const std::string &text, std::uint32_t *pType, std::string
       ulValue = ulValue * 16 + static_cast<std::uint32_t>(HexDigit(c));
     }
     *pType = TYPE_DWORD;
-    pData->assign(1, static_cast<char>(ulValue & 0xFF));
-    for (int i = 1; i < 4; ++i)
-      *pData += static_cast<char>((ulValue >> (8 * i)) & 0xFF);
+    pData->clear();
+    for (int i = 0; i < 4; ++i)
+      pData->push_back(static_cast<char>((ulValue >> (8 * i)) & 0xFF));
     return true;
   }
   size_t colon = text.find(':');
-  std::string kind = colon == std::string::npos ? text : text.substr(0, colon);
+  std::string_view kind = text.substr(0, colon);
+  if (colon == std::string_view::npos) {
+    *pWhy = "unknown value data";
+    return false;
+  }
   if (kind == "hex") {
     *pType = TYPE_BINARY;
-  } else if (kind.size() > 5 && kind.compare(0, 4, "hex(") == 0 && kind.back() == ')') {
-    std::string number = kind.substr(4, kind.size() - 5);
+  } else if (kind.size() > 5 && kind.substr(0, 4) == "hex(" && kind.back() == ')') {
     std::uint32_t ulKind = 0;
-    for (char c : number) {
+    for (char c : kind.substr(4, kind.size() - 5)) {
       if (HexDigit(c) < 0) {
         *pWhy = "bad hex(n) type";
         return false;
@@ -203,83 +266,174 @@ inline bool ParseData(const std::string &text, std::uint32_t *pType, std::string
   return ParseHexBytes(text.substr(colon + 1), pData, pWhy);
 }
 
-inline bool ParseKeyLine(const std::string &line, Operation *pOp, std::string *pWhy) {
+// "[ROOT\path]" into its root and path, as views into the line.
+inline bool ParseKeyLine(std::string_view line, std::string_view *pRoot, std::string_view *pPath, std::string *pWhy) {
   if (line.size() < 3 || line.back() != ']' || line[1] == '-') {
     *pWhy = "bad key line";
     return false;
   }
-  std::string full = line.substr(1, line.size() - 2);
+  std::string_view full = line.substr(1, line.size() - 2);
   size_t slash = full.find('\\');
-  pOp->root = full.substr(0, slash);
-  pOp->path = slash == std::string::npos ? "" : full.substr(slash + 1);
+  *pRoot = full.substr(0, slash);
+  *pPath = slash == std::string_view::npos ? std::string_view() : full.substr(slash + 1);
   for (const char *pucRoot : ROOT_NAMES) {
-    if (pOp->root == pucRoot)
+    if (*pRoot == pucRoot)
       return true;
   }
-  *pWhy = "unknown root '" + pOp->root + "'";
+  *pWhy = "unknown root " + Excerpt(*pRoot);
   return false;
 }
 
-inline bool ParseValueLine(const std::string &line, Operation *pOp, std::string *pWhy) {
+// The physical lines of an image: a view of each in turn, without its CR LF, with its number.
+struct LineCursor {
+  std::string_view text;
   size_t pos = 0;
-  if (line[0] == '@') {
-    pOp->name.clear();
-    pos = 1;
-  } else if (!ParseQuoted(line, &pos, &pOp->name, pWhy)) {
+  size_t number = 0;
+};
+
+inline bool NextLine(LineCursor *pCursor, std::string_view *pLine) {
+  if (pCursor->pos >= pCursor->text.size())
     return false;
-  }
-  if (pos >= line.size() || line[pos] != '=') {
-    *pWhy = "'=' expected after the value name";
-    return false;
-  }
-  return ParseData(line.substr(pos + 1), &pOp->ulType, &pOp->data, pWhy);
+  const char *pucStart = pCursor->text.data() + pCursor->pos;
+  size_t rest = pCursor->text.size() - pCursor->pos;
+  const void *pEnd = std::memchr(pucStart, '\n', rest);
+  size_t length = pEnd ? static_cast<size_t>(static_cast<const char *>(pEnd) - pucStart) : rest;
+  pCursor->pos += length + (pEnd ? 1 : 0);
+  ++pCursor->number;
+  if (length > 0 && pucStart[length - 1] == '\r')
+    --length;
+  *pLine = std::string_view(pucStart, length);
+  return true;
 }
 
-inline bool ParseImage(const std::string &image, std::vector<Operation> *pOps, std::string *pError) {
-  std::vector<std::string> lines = Lines(image);
-  if (lines.empty() || lines[0] != "REGEDIT4") {
+inline bool PeekLine(const LineCursor &cursor, std::string_view *pLine) {
+  LineCursor copy = cursor;
+  return NextLine(&copy, pLine);
+}
+
+// Reads an image, calling onKey(root, path) for each key line and onValue(name, type, data) for
+// each value of the last key; the views last until the next call. Strict, the first line it
+// cannot read ends the reading (false, *pError = "line N: why"); otherwise onSkip(N, why) names
+// it and the reading goes on: a value continued over several lines is one skip, named by its
+// first line, and a key line it cannot read takes the lines up to the next key line with it.
+// Only a text that does not start with the REGEDIT4 line is refused either way. A Ctrl-Z and
+// line ends at the very end, as DOS tools leave them, are no lines.
+template <typename OnKey, typename OnValue, typename OnSkip>
+bool Read(std::string_view image, bool fStrict, OnKey onKey, OnValue onValue, OnSkip onSkip, std::string *pError) {
+  while (!image.empty() && (image.back() == '\x1a' || image.back() == '\r' || image.back() == '\n'))
+    image.remove_suffix(1);
+  LineCursor cursor{image};
+  std::string_view line;
+  if (!NextLine(&cursor, &line) || line != "REGEDIT4") {
     *pError = "line 1: REGEDIT4 header expected";
     return false;
   }
-  Operation key{"", "", false, "", 0, ""};
-  bool fInKey = false;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    size_t lineNumber = i + 1;
-    std::string line = lines[i];
-    std::string why;
+  enum { NO_KEY, IN_KEY, IN_SKIPPED_KEY } state = NO_KEY;
+  std::string name;
+  std::string data;
+  std::string joined;
+  std::string why;
+  while (NextLine(&cursor, &line)) {
+    const size_t lineNumber = cursor.number;
+    why.clear();
     if (line.empty() || line[0] == ';')
       continue;
     if (line[0] == '[') {
-      if (!ParseKeyLine(line, &key, &why)) {
+      std::string_view root;
+      std::string_view path;
+      if (ParseKeyLine(line, &root, &path, &why)) {
+        state = IN_KEY;
+        onKey(root, path);
+        continue;
+      }
+      if (fStrict) {
         *pError = "line " + std::to_string(lineNumber) + ": " + why;
         return false;
       }
-      fInKey = true;
-      pOps->push_back(key);
+      // A line that only starts like a key (the rest of a text with a line break, say) is one
+      // bad line; a key line that names no key takes its values with it.
+      if (line.back() == ']') {
+        state = IN_SKIPPED_KEY;
+        why += "; the key's values are skipped with it";
+      }
+      onSkip(lineNumber, why);
       continue;
     }
-    while (!line.empty() && line.back() == '\\' && i + 1 < lines.size()) {
-      line.pop_back();
-      std::string next = lines[++i];
-      size_t first = next.find_first_not_of(' ');
-      line += first == std::string::npos ? "" : next.substr(first);
+    bool fValueLine = line[0] == '"' || line[0] == '@';
+    size_t pos = 0;
+    bool fNamed = false;
+    if (fValueLine) {
+      if (line[0] == '@') {
+        name.clear();
+        pos = 1;
+        fNamed = true;
+      } else {
+        fNamed = ParseQuoted(line, &pos, &name, &why);
+      }
+      if (fNamed && (pos >= line.size() || line[pos] != '=')) {
+        why = "'=' expected after the value name";
+        fNamed = false;
+      }
     }
-    Operation value = key;
-    value.fValue = true;
-    if (line[0] != '"' && line[0] != '@') {
+    // Only binary data wraps: a text that ends in a backslash ends there.
+    std::string_view text = line;
+    std::string_view next;
+    if (!(fNamed && pos + 1 < line.size() && line[pos + 1] == '"') && !line.empty() && line.back() == '\\' &&
+        PeekLine(cursor, &next) && (next.empty() || next[0] != '[')) {
+      joined.assign(line.data(), line.size());
+      while (!joined.empty() && joined.back() == '\\' && PeekLine(cursor, &next) && (next.empty() || next[0] != '[')) {
+        NextLine(&cursor, &next);
+        joined.pop_back();
+        size_t first = next.find_first_not_of(' ');
+        if (first != std::string_view::npos)
+          joined.append(next.data() + first, next.size() - first);
+      }
+      text = joined;
+    }
+    if (state == IN_SKIPPED_KEY)
+      continue;
+    std::uint32_t ulType = 0;
+    if (!fValueLine) {
       why = "value or key line expected";
-    } else if (!fInKey) {
+    } else if (state == NO_KEY) {
       why = "value before any key";
-    } else {
-      ParseValueLine(line, &value, &why);
+    } else if (fNamed && ParseData(text.substr(pos + 1), &ulType, &data, &why)) {
+      onValue(std::string_view(name), ulType, std::string_view(data));
+      continue;
     }
-    if (!why.empty()) {
+    if (fStrict) {
       *pError = "line " + std::to_string(lineNumber) + ": " + why;
       return false;
     }
-    pOps->push_back(value);
+    onSkip(lineNumber, why);
   }
   return true;
+}
+
+// An image read whole (strictly) into a list of operations, so that a malformed image is
+// refused before any of it is applied.
+struct Operation {
+  std::string root;
+  std::string path;
+  bool fValue;
+  std::string name;
+  std::uint32_t ulType;
+  std::string data;
+};
+
+inline bool ParseImage(const std::string &image, std::vector<Operation> *pOps, std::string *pError) {
+  Operation key{"", "", false, "", 0, ""};
+  return Read(
+      image, true,
+      [&](std::string_view root, std::string_view path) {
+        key.root.assign(root.data(), root.size());
+        key.path.assign(path.data(), path.size());
+        pOps->push_back(key);
+      },
+      [&](std::string_view name, std::uint32_t ulType, std::string_view data) {
+        pOps->push_back(Operation{key.root, key.path, true, std::string(name), ulType, std::string(data)});
+      },
+      [](size_t, const std::string &) {}, pError);
 }
 
 }  // namespace regedit

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -22,26 +23,28 @@ struct RegValue {
   std::string data;  // raw bytes; a text value holds its terminating NUL
 };
 
+/// A key's place in Machine::regKeys. Keys are never freed while the machine lives: a deleted
+/// key stays for the handles still open on it. A RegKey reference lasts until a key is made.
+using KeyId = std::uint32_t;
+const KeyId NO_KEY = 0xFFFFFFFF;
+
 struct RegKey {
   std::string name;
-  RegKey *pParent = nullptr;
+  KeyId parent = NO_KEY;
   bool fDeleted = false;
-  std::vector<std::shared_ptr<RegKey>> children;  // insertion order
-  std::vector<RegValue> values;                   // insertion order
-  // By folded name, so that a lookup does not walk thousands of siblings.
-  std::map<std::string, std::shared_ptr<RegKey>> childByName;
-  std::map<std::string, size_t> valueByName;  // index into values
+  std::vector<KeyId> children;   // insertion order
+  std::vector<RegValue> values;  // insertion order
 };
 
 struct RegRoot {
   std::string name;  // "HKEY_LOCAL_MACHINE"
   os::HKEY hKey;     // the predefined handle
-  std::shared_ptr<RegKey> key;
+  KeyId key;
 };
 
 struct OpenKey {
-  std::shared_ptr<RegKey> key;  // keeps a deleted key alive until closed
-  std::string path;             // full path with the root's name
+  KeyId key;
+  std::string path;  // full path with the root's name
 };
 
 struct OpenFile {
@@ -73,6 +76,12 @@ struct OpenGlobal {
 struct Machine {
   // registry
   std::vector<RegRoot> roots;
+  std::vector<RegKey> regKeys;  // by KeyId
+  // Every live key but the roots by (parent, ASCII-folded name), so that a lookup neither walks
+  // siblings nor allocates: open addressing with linear probing, each slot the name's 32-bit
+  // hash above the key's id, all ones when free.
+  std::vector<std::uint64_t> childSlots;
+  size_t childCount = 0;
   std::map<std::uintptr_t, OpenKey> keys;
   // drive
   std::string driveRoot;
@@ -129,20 +138,22 @@ bool SameName(const std::string &a, const std::string &b);
 void ResetRegistry();
 void ResetFiles();
 void CloseAllFiles();
-std::string KeyPath(const RegRoot &root, const RegKey *pKey);
+RegKey &Key(KeyId id);
+std::string KeyPath(const RegRoot &root, KeyId key);
 RegRoot *RootByName(const std::string &name);
 RegRoot *RootByHandle(os::HKEY hKey);
-RegRoot &AddRoot(const std::string &name);
-RegKey *ChildOf(RegKey *pKey, const std::string &name);
-RegKey *CreatePath(RegKey *pKey, const std::string &path);
-RegValue *ValueOf(RegKey *pKey, const std::string &name);
-void PutValue(RegKey *pKey, const std::string &name, os::DWORD dwType, const std::string &data);
+RegRoot &AddRoot(std::string_view name);
+/// The live subkey of that name, ignoring ASCII case, or NO_KEY.
+KeyId ChildOf(KeyId key, std::string_view name);
+KeyId CreatePath(KeyId key, std::string_view path);
+RegValue *ValueOf(KeyId key, std::string_view name);
+void PutValue(KeyId key, std::string_view name, os::DWORD dwType, std::string_view data);
 /// The root a key hangs under (null for a key no longer in the tree).
-const RegRoot *RootOf(const RegKey *pKey);
+const RegRoot *RootOf(KeyId key);
 /// Records a key about to be removed, with its subkeys and values, in the machine's changes.
-void RecordRemovedKey(const RegKey *pKey);
+void RecordRemovedKey(KeyId key);
 /// Records a value about to be removed from a key.
-void RecordRemovedValue(const RegKey *pKey, const RegValue &value);
+void RecordRemovedValue(KeyId key, const RegValue &value);
 
 }  // namespace sim
 

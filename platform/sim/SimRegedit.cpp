@@ -7,80 +7,156 @@ namespace sim {
 
 namespace {
 
-std::string ValueLine(const RegistryValue &value) {
-  return regedit::ValueLine(value.name, value.dwType, value.data);
+void CollectKey(const RegRoot &root, KeyId id, std::vector<RegistryKey> *pKeys) {
+  const RegKey &key = Key(id);
+  RegistryKey collected{KeyPath(root, id), {}};
+  for (const RegValue &value : key.values)
+    collected.values.push_back(RegistryValue{value.name, value.dwType, value.data});
+  pKeys->push_back(std::move(collected));
+  for (KeyId child : key.children)
+    CollectKey(root, child, pKeys);
 }
 
-void CollectKey(const RegRoot &root, const RegKey *pKey, std::vector<RegistryKey> *pKeys) {
-  RegistryKey key{KeyPath(root, pKey), {}};
-  for (const RegValue &value : pKey->values)
-    key.values.push_back(RegistryValue{value.name, value.dwType, value.data});
-  pKeys->push_back(std::move(key));
-  for (const auto &child : pKey->children)
-    CollectKey(root, child.get(), pKeys);
+const size_t CHUNK = 1 << 20;
+
+template <typename Values>
+void AppendKey(const std::string &path, const Values &values, std::string *pOut) {
+  pOut->push_back('[');
+  *pOut += path;
+  pOut->append("]\r\n");
+  for (const auto &value : values) {
+    regedit::AppendValueLine(pOut, value.name, value.dwType, value.data);
+    pOut->append("\r\n");
+  }
+  pOut->append("\r\n");
+}
+
+// One key and its subtree, depth first; *pPath holds the key's path while it is written.
+void WriteKey(KeyId id, std::string *pPath, std::string *pOut, const std::function<void(const std::string &)> &write) {
+  const RegKey &key = Key(id);
+  AppendKey(*pPath, key.values, pOut);
+  if (pOut->size() >= CHUNK) {
+    write(*pOut);
+    pOut->clear();
+  }
+  for (KeyId child : key.children) {
+    size_t length = pPath->size();
+    pPath->push_back('\\');
+    *pPath += Key(child).name;
+    WriteKey(child, pPath, pOut, write);
+    pPath->resize(length);
+  }
 }
 
 }  // namespace
 
-const RegRoot *RootOf(const RegKey *pKey) {
-  while (pKey->pParent != nullptr)
-    pKey = pKey->pParent;
+const RegRoot *RootOf(KeyId key) {
+  while (Key(key).parent != NO_KEY)
+    key = Key(key).parent;
   for (const RegRoot &root : M().roots) {
-    if (root.key.get() == pKey)
+    if (root.key == key)
       return &root;
   }
   return nullptr;
 }
 
-void RecordRemovedKey(const RegKey *pKey) {
-  if (const RegRoot *pRoot = RootOf(pKey))
-    CollectKey(*pRoot, pKey, &M().changes.removedKeys);
+void RecordRemovedKey(KeyId key) {
+  if (const RegRoot *pRoot = RootOf(key))
+    CollectKey(*pRoot, key, &M().changes.removedKeys);
 }
 
-void RecordRemovedValue(const RegKey *pKey, const RegValue &value) {
-  if (const RegRoot *pRoot = RootOf(pKey))
+void RecordRemovedValue(KeyId key, const RegValue &value) {
+  if (const RegRoot *pRoot = RootOf(key))
     M().changes.removedValues.push_back(
-        RemovedValue{KeyPath(*pRoot, pKey), RegistryValue{value.name, value.dwType, value.data}});
+        RemovedValue{KeyPath(*pRoot, key), RegistryValue{value.name, value.dwType, value.data}});
 }
 
-bool ImportRegistry(const std::string &image, std::string *pError) {
-  std::vector<regedit::Operation> ops;
+bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped) {
   std::string error;
-  if (!regedit::ParseImage(image, &ops, &error)) {
-    if (pError)
-      *pError = error;
-    return false;
-  }
-  for (const regedit::Operation &op : ops) {
-    RegKey *pKey = CreatePath(AddRoot(op.root).key.get(), op.path);
-    if (op.fValue)
-      PutValue(pKey, op.name, op.ulType, op.data);
-  }
-  return true;
+  // About a key per hundred bytes of an export: reserved, not touched, so no copy as it grows.
+  M().regKeys.reserve(M().regKeys.size() + image.size() / 96);
+  auto noKey = [](std::string_view, std::string_view) {};
+  auto noValue = [](std::string_view, std::uint32_t, std::string_view) {};
+  auto noSkip = [](size_t, const std::string &) {};
+  // Strict, the image is checked whole first so that a malformed one leaves the registry as it was.
+  bool fRead = pSkipped != nullptr || regedit::Read(image, true, noKey, noValue, noSkip, &error);
+  // An export lists parents before their subkeys: a key line is found from the deepest key
+  // it shares with the line before it, not from its root.
+  std::string_view lastRoot;
+  std::string_view lastPath;
+  std::vector<size_t> ends;  // where each name of lastPath ends
+  std::vector<KeyId> ids;    // the key up to that name
+  KeyId current = NO_KEY;
+  auto onKey = [&](std::string_view root, std::string_view path) {
+    size_t depth = 0;
+    if (root == lastRoot) {
+      size_t common = 0;
+      while (common < path.size() && common < lastPath.size() && path[common] == lastPath[common])
+        ++common;
+      while (depth < ends.size() && ends[depth] <= common && (ends[depth] == path.size() || path[ends[depth]] == '\\'))
+        ++depth;
+    }
+    ends.resize(depth);
+    ids.resize(depth);
+    current = depth > 0 ? ids.back() : AddRoot(root).key;
+    size_t pos = depth > 0 ? ends.back() : 0;
+    while (pos < path.size()) {
+      size_t slash = path.find('\\', pos);
+      size_t end = slash == std::string_view::npos ? path.size() : slash;
+      if (end > pos) {
+        current = CreatePath(current, path.substr(pos, end - pos));
+        ends.push_back(end);
+        ids.push_back(current);
+      }
+      pos = end + 1;
+    }
+    lastRoot = root;
+    lastPath = path;
+  };
+  auto onValue = [&](std::string_view name, std::uint32_t ulType, std::string_view data) {
+    PutValue(current, name, ulType, data);
+  };
+  auto onSkip = [&](size_t line, const std::string &why) { pSkipped->push_back(SkippedLine{line, why}); };
+  if (fRead)
+    fRead = regedit::Read(image, pSkipped == nullptr, onKey, onValue, onSkip, &error);
+  if (!fRead && pError)
+    *pError = error;
+  return fRead;
 }
 
 std::vector<RegistryKey> RegistryKeys() {
   std::vector<RegistryKey> keys;
   for (const RegRoot &root : M().roots) {
-    for (const auto &child : root.key->children)
-      CollectKey(root, child.get(), &keys);
+    for (KeyId child : Key(root.key).children)
+      CollectKey(root, child, &keys);
   }
   return keys;
 }
 
 std::string RegeditImage(const std::vector<RegistryKey> &keys) {
   std::string out = "REGEDIT4\r\n\r\n";
-  for (const RegistryKey &key : keys) {
-    out += "[" + key.path + "]\r\n";
-    for (const RegistryValue &value : key.values)
-      out += ValueLine(value) + "\r\n";
-    out += "\r\n";
-  }
+  for (const RegistryKey &key : keys)
+    AppendKey(key.path, key.values, &out);
   return out;
 }
 
+void ExportRegistry(const std::function<void(const std::string &)> &write) {
+  std::string out = "REGEDIT4\r\n\r\n";
+  out.reserve(CHUNK + (CHUNK >> 2));
+  std::string path;
+  for (const RegRoot &root : M().roots) {
+    for (KeyId child : Key(root.key).children) {
+      path = root.name + "\\" + Key(child).name;
+      WriteKey(child, &path, &out, write);
+    }
+  }
+  write(out);
+}
+
 std::string ExportRegistry() {
-  return RegeditImage(RegistryKeys());
+  std::string image;
+  ExportRegistry([&image](const std::string &chunk) { image += chunk; });
+  return image;
 }
 
 }  // namespace sim

@@ -12,31 +12,111 @@ namespace sim {
 namespace {
 const os::LONG ERROR_KEY_DELETED = 1018;
 
-void MarkDeleted(RegKey *pKey) {
-  pKey->fDeleted = true;
-  for (auto &child : pKey->children)
-    MarkDeleted(child.get());
+char FoldChar(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameFolded(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && FoldChar(a[i]) != FoldChar(b[i]))
+      return false;
+  }
+  return true;
+}
+
+const std::uint64_t FREE_SLOT = ~std::uint64_t(0);
+
+std::uint32_t ChildHash(KeyId parent, std::string_view name) {
+  std::uint64_t ulHash = 1469598103934665603ull ^ parent;
+  for (char c : name)
+    ulHash = (ulHash ^ static_cast<unsigned char>(FoldChar(c))) * 1099511628211ull;
+  return static_cast<std::uint32_t>(ulHash ^ (ulHash >> 32));
+}
+
+std::uint64_t SlotOf(std::uint32_t ulHash, KeyId id) {
+  return std::uint64_t(ulHash) << 32 | id;
+}
+
+KeyId IdIn(std::uint64_t slot) {
+  return static_cast<KeyId>(slot & 0xFFFFFFFF);
+}
+
+void InsertSlot(std::uint64_t entry) {
+  std::vector<std::uint64_t> &slots = M().childSlots;
+  const size_t mask = slots.size() - 1;
+  size_t slot = (entry >> 32) & mask;
+  while (slots[slot] != FREE_SLOT)
+    slot = (slot + 1) & mask;
+  slots[slot] = entry;
+}
+
+void IndexChild(KeyId id, std::uint32_t ulHash) {
+  Machine &m = M();
+  if ((m.childCount + 1) * 2 > m.childSlots.size()) {
+    std::vector<std::uint64_t> old(m.childSlots.empty() ? 1024 : m.childSlots.size() * 2, FREE_SLOT);
+    old.swap(m.childSlots);
+    for (std::uint64_t entry : old) {
+      if (entry != FREE_SLOT)
+        InsertSlot(entry);
+    }
+  }
+  InsertSlot(SlotOf(ulHash, id));
+  ++m.childCount;
+}
+
+// Backward-shift deletion: the entries after the freed slot move up to where a probe finds them.
+void UnindexChild(KeyId id) {
+  std::vector<std::uint64_t> &slots = M().childSlots;
+  const size_t mask = slots.size() - 1;
+  const RegKey &key = Key(id);
+  const std::uint64_t entry = SlotOf(ChildHash(key.parent, key.name), id);
+  size_t hole = (entry >> 32) & mask;
+  while (slots[hole] != entry)
+    hole = (hole + 1) & mask;
+  slots[hole] = FREE_SLOT;
+  for (size_t slot = (hole + 1) & mask; slots[slot] != FREE_SLOT; slot = (slot + 1) & mask) {
+    size_t home = (slots[slot] >> 32) & mask;
+    bool fStays = hole < slot ? (home > hole && home <= slot) : (home > hole || home <= slot);
+    if (!fStays) {
+      slots[hole] = slots[slot];
+      slots[slot] = FREE_SLOT;
+      hole = slot;
+    }
+  }
+  --M().childCount;
+}
+
+// A removed subtree leaves the index and is marked for the handles still open on it.
+void MarkDeleted(KeyId id) {
+  RegKey &key = Key(id);
+  key.fDeleted = true;
+  UnindexChild(id);
+  for (KeyId child : key.children)
+    MarkDeleted(child);
+}
+
+template <typename F>
+void ForEachPart(std::string_view path, F each) {
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t slash = path.find('\\', pos);
+    size_t end = slash == std::string_view::npos ? path.size() : slash;
+    if (end > pos)
+      each(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
 }
 
 std::vector<std::string> SplitPath(const std::string &path) {
   std::vector<std::string> parts;
-  std::string part;
-  for (char c : path) {
-    if (c == '\\') {
-      if (!part.empty())
-        parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  if (!part.empty())
-    parts.push_back(part);
+  ForEachPart(path, [&](std::string_view part) { parts.emplace_back(part); });
   return parts;
 }
 
 // The key behind a handle and its full path; 6 for a closed or unknown handle.
-os::LONG Resolve(os::HKEY hKey, std::shared_ptr<RegKey> *pKey, std::string *pPath, const char *pucCall) {
+os::LONG Resolve(os::HKEY hKey, KeyId *pKey, std::string *pPath, const char *pucCall) {
   if (RegRoot *pRoot = RootByHandle(hKey)) {
     *pKey = pRoot->key;
     *pPath = pRoot->name;
@@ -49,24 +129,18 @@ os::LONG Resolve(os::HKEY hKey, std::shared_ptr<RegKey> *pKey, std::string *pPat
   }
   *pKey = it->second.key;
   *pPath = it->second.path;
-  return (*pKey)->fDeleted ? ERROR_KEY_DELETED : 0;
+  return Key(*pKey).fDeleted ? ERROR_KEY_DELETED : 0;
 }
 
-std::shared_ptr<RegKey> SharedChild(RegKey *pKey, const std::string &name) {
-  auto it = pKey->childByName.find(Fold(name));
-  return it == pKey->childByName.end() ? nullptr : it->second;
-}
-
-// Walks the named subkeys down from key; null when one is missing. *pPath (when given) gets
+// Walks the named subkeys down from key; NO_KEY when one is missing. *pPath (when given) gets
 // each name appended as spelt in the registry.
-std::shared_ptr<RegKey> Descend(std::shared_ptr<RegKey> key, const std::vector<std::string> &parts,
-                                std::string *pPath) {
+KeyId Descend(KeyId key, const std::vector<std::string> &parts, std::string *pPath) {
   for (const std::string &part : parts) {
-    key = SharedChild(key.get(), part);
-    if (!key)
-      return nullptr;
+    key = ChildOf(key, part);
+    if (key == NO_KEY)
+      return NO_KEY;
     if (pPath)
-      *pPath += "\\" + key->name;
+      *pPath += "\\" + Key(key).name;
   }
   return key;
 }
@@ -77,47 +151,71 @@ std::string JoinPath(const std::string &base, const std::vector<std::string> &pa
     path += "\\" + part;
   return path;
 }
+
+KeyId NewKey(KeyId parent, std::string_view name) {
+  Machine &m = M();
+  KeyId id = static_cast<KeyId>(m.regKeys.size());
+  m.regKeys.emplace_back();
+  m.regKeys.back().name.assign(name.data(), name.size());
+  m.regKeys.back().parent = parent;
+  if (parent != NO_KEY) {
+    Key(parent).children.push_back(id);
+    IndexChild(id, ChildHash(parent, name));
+  }
+  return id;
+}
 }  // namespace
 
-RegKey *ChildOf(RegKey *pKey, const std::string &name) {
-  return SharedChild(pKey, name).get();
+RegKey &Key(KeyId id) {
+  return M().regKeys[id];
 }
 
-RegKey *CreatePath(RegKey *pKey, const std::string &path) {
-  for (const std::string &part : SplitPath(path)) {
-    RegKey *pChild = ChildOf(pKey, part);
-    if (pChild == nullptr) {
-      auto child = std::make_shared<RegKey>();
-      child->name = part;
-      child->pParent = pKey;
-      pChild = child.get();
-      pKey->children.push_back(child);
-      pKey->childByName[Fold(part)] = child;
-    }
-    pKey = pChild;
+KeyId ChildOf(KeyId key, std::string_view name) {
+  Machine &m = M();
+  if (m.childSlots.empty())
+    return NO_KEY;
+  const size_t mask = m.childSlots.size() - 1;
+  const std::uint32_t ulHash = ChildHash(key, name);
+  for (size_t slot = ulHash & mask; m.childSlots[slot] != FREE_SLOT; slot = (slot + 1) & mask) {
+    if (m.childSlots[slot] >> 32 != ulHash)
+      continue;
+    KeyId id = IdIn(m.childSlots[slot]);
+    const RegKey &child = m.regKeys[id];
+    if (child.parent == key && SameFolded(child.name, name))
+      return id;
   }
-  return pKey;
+  return NO_KEY;
 }
 
-RegValue *ValueOf(RegKey *pKey, const std::string &name) {
-  auto it = pKey->valueByName.find(Fold(name));
-  return it == pKey->valueByName.end() ? nullptr : &pKey->values[it->second];
+KeyId CreatePath(KeyId key, std::string_view path) {
+  ForEachPart(path, [&](std::string_view part) {
+    KeyId child = ChildOf(key, part);
+    key = child != NO_KEY ? child : NewKey(key, part);
+  });
+  return key;
 }
 
-void PutValue(RegKey *pKey, const std::string &name, os::DWORD dwType, const std::string &data) {
-  if (RegValue *pValue = ValueOf(pKey, name)) {
+RegValue *ValueOf(KeyId key, std::string_view name) {
+  for (RegValue &value : Key(key).values) {
+    if (SameFolded(value.name, name))
+      return &value;
+  }
+  return nullptr;
+}
+
+void PutValue(KeyId key, std::string_view name, os::DWORD dwType, std::string_view data) {
+  if (RegValue *pValue = ValueOf(key, name)) {
     pValue->dwType = dwType;
-    pValue->data = data;
+    pValue->data.assign(data.data(), data.size());
     return;
   }
-  pKey->valueByName[Fold(name)] = pKey->values.size();
-  pKey->values.push_back(RegValue{name, dwType, data});
+  Key(key).values.push_back(RegValue{std::string(name), dwType, std::string(data)});
 }
 
-std::string KeyPath(const RegRoot &root, const RegKey *pKey) {
+std::string KeyPath(const RegRoot &root, KeyId key) {
   std::string path;
-  for (; pKey != nullptr && pKey != root.key.get(); pKey = pKey->pParent)
-    path = "\\" + pKey->name + path;
+  for (; key != NO_KEY && key != root.key; key = Key(key).parent)
+    path = "\\" + Key(key).name + path;
   return root.name + path;
 }
 
@@ -137,16 +235,18 @@ RegRoot *RootByHandle(os::HKEY hKey) {
   return nullptr;
 }
 
-RegRoot &AddRoot(const std::string &name) {
-  if (RegRoot *pRoot = RootByName(name))
-    return *pRoot;
+RegRoot &AddRoot(std::string_view name) {
+  for (RegRoot &root : M().roots) {
+    if (SameFolded(root.name, name))
+      return root;
+  }
   static const struct {
     const char *pucName;
     os::HKEY hKey;
   } KNOWN[] = {{"HKEY_CLASSES_ROOT", os::HKEY_CLASSES_ROOT},     {"HKEY_CURRENT_USER", os::HKEY_CURRENT_USER},
                {"HKEY_LOCAL_MACHINE", os::HKEY_LOCAL_MACHINE},   {"HKEY_USERS", os::HKEY_USERS},
                {"HKEY_CURRENT_CONFIG", os::HKEY_CURRENT_CONFIG}, {"HKEY_DYN_DATA", os::HKEY_DYN_DATA}};
-  RegRoot root{name, nullptr, std::make_shared<RegKey>()};
+  RegRoot root{std::string(name), nullptr, NewKey(NO_KEY, "")};
   for (const auto &known : KNOWN) {
     if (name == known.pucName)
       root.hKey = known.hKey;
@@ -162,26 +262,25 @@ void ResetRegistry() {
 }
 
 namespace {
-RegKey *FindPath(os::HKEY hRoot, const std::string &path) {
+KeyId FindPath(os::HKEY hRoot, const std::string &path) {
   RegRoot *pRoot = RootByHandle(hRoot);
   if (pRoot == nullptr)
-    return nullptr;
-  RegKey *pKey = pRoot->key.get();
-  for (const std::string &part : SplitPath(path)) {
-    pKey = ChildOf(pKey, part);
-    if (pKey == nullptr)
-      return nullptr;
-  }
-  return pKey;
+    return NO_KEY;
+  KeyId key = pRoot->key;
+  ForEachPart(path, [&](std::string_view part) {
+    if (key != NO_KEY)
+      key = ChildOf(key, part);
+  });
+  return key;
 }
 
-RegKey *CreateUnder(os::HKEY hRoot, const std::string &path) {
+KeyId CreateUnder(os::HKEY hRoot, const std::string &path) {
   RegRoot *pRoot = RootByHandle(hRoot);
   if (pRoot == nullptr) {
     Problem("unknown registry root");
-    return nullptr;
+    return NO_KEY;
   }
-  return CreatePath(pRoot->key.get(), path);
+  return CreatePath(pRoot->key, path);
 }
 }  // namespace
 
@@ -195,22 +294,23 @@ void SetStringValue(os::HKEY hRoot, const std::string &path, const std::string &
 
 void SetValue(os::HKEY hRoot, const std::string &path, const std::string &name, os::DWORD dwType,
               const std::string &data) {
-  if (RegKey *pKey = CreateUnder(hRoot, path))
-    PutValue(pKey, name, dwType, data);
+  KeyId key = CreateUnder(hRoot, path);
+  if (key != NO_KEY)
+    PutValue(key, name, dwType, data);
 }
 
 bool KeyExists(os::HKEY hRoot, const std::string &path) {
-  return FindPath(hRoot, path) != nullptr;
+  return FindPath(hRoot, path) != NO_KEY;
 }
 
 bool HasSubkeys(os::HKEY hRoot, const std::string &path) {
-  RegKey *pKey = FindPath(hRoot, path);
-  return pKey != nullptr && !pKey->children.empty();
+  KeyId key = FindPath(hRoot, path);
+  return key != NO_KEY && !Key(key).children.empty();
 }
 
 bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, std::string *pData) {
-  RegKey *pKey = FindPath(hRoot, path);
-  RegValue *pValue = pKey ? ValueOf(pKey, name) : nullptr;
+  KeyId key = FindPath(hRoot, path);
+  RegValue *pValue = key != NO_KEY ? ValueOf(key, name) : nullptr;
   if (pValue && pData)
     *pData = pValue->data;
   return pValue != nullptr;
@@ -225,7 +325,7 @@ using sim::Fails;
 using sim::M;
 
 LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResult) {
-  std::shared_ptr<sim::RegKey> key;
+  sim::KeyId key = sim::NO_KEY;
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegOpenKeyExA");
   std::vector<std::string> parts = sim::SplitPath(lpSubKey ? lpSubKey : "");
@@ -235,7 +335,7 @@ LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResu
   if (lResult != 0)
     return lResult;
   key = sim::Descend(key, parts, &path);
-  if (!key)
+  if (key == sim::NO_KEY)
     return ERROR_FILE_NOT_FOUND;
   std::uintptr_t handle = sim::NewHandle();
   M().keys[handle] = sim::OpenKey{key, path};
@@ -244,7 +344,7 @@ LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResu
 }
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char *lpName, DWORD *lpcchName, DWORD *, char *, DWORD *, FILETIME *) {
-  std::shared_ptr<sim::RegKey> key;
+  sim::KeyId key = sim::NO_KEY;
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegEnumKeyExA");
   DWORD dwCode = 0;
@@ -252,9 +352,10 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char *lpName, DWORD *lpcchName, DWO
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  if (dwIndex >= key->children.size())
+  const std::vector<sim::KeyId> &children = sim::Key(key).children;
+  if (dwIndex >= children.size())
     return ERROR_NO_MORE_ITEMS;
-  const std::string &name = key->children[dwIndex]->name;
+  const std::string &name = sim::Key(children[dwIndex]).name;
   if (name.size() + 1 > *lpcchName)
     return ERROR_MORE_DATA;
   std::memcpy(lpName, name.c_str(), name.size() + 1);
@@ -264,7 +365,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char *lpName, DWORD *lpcchName, DWO
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValueName, DWORD *, DWORD *lpType,
                    BYTE *lpData, DWORD *lpcbData) {
-  std::shared_ptr<sim::RegKey> key;
+  sim::KeyId key = sim::NO_KEY;
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegEnumValueA");
   DWORD dwCode = 0;
@@ -272,9 +373,10 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValu
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  if (dwIndex >= key->values.size())
+  const std::vector<sim::RegValue> &values = sim::Key(key).values;
+  if (dwIndex >= values.size())
     return ERROR_NO_MORE_ITEMS;
-  const sim::RegValue &value = key->values[dwIndex];
+  const sim::RegValue &value = values[dwIndex];
   if (value.name.size() + 1 > *lpcchValueName)
     return ERROR_MORE_DATA;
   if (lpData != nullptr && lpcbData != nullptr && value.data.size() > *lpcbData)
@@ -291,7 +393,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValu
 }
 
 LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType, BYTE *lpData, DWORD *lpcbData) {
-  std::shared_ptr<sim::RegKey> key;
+  sim::KeyId key = sim::NO_KEY;
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegQueryValueExA");
   DWORD dwCode = 0;
@@ -299,7 +401,7 @@ LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  sim::RegValue *pValue = sim::ValueOf(key.get(), lpValueName ? lpValueName : "");
+  sim::RegValue *pValue = sim::ValueOf(key, lpValueName ? lpValueName : "");
   if (pValue == nullptr)
     return ERROR_FILE_NOT_FOUND;
   DWORD dwSize = static_cast<DWORD>(pValue->data.size());
@@ -320,7 +422,7 @@ LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType
 }
 
 LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
-  std::shared_ptr<sim::RegKey> key;
+  sim::KeyId key = sim::NO_KEY;
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegDeleteKeyA");
   std::vector<std::string> parts = sim::SplitPath(lpSubKey ? lpSubKey : "");
@@ -330,19 +432,19 @@ LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
   if (lResult != 0)
     return lResult;
   key = sim::Descend(key, parts, nullptr);
-  if (!key)
+  if (key == sim::NO_KEY)
     return ERROR_FILE_NOT_FOUND;
   // An empty subkey name deletes the key the handle names, as the NT family does: the most
   // destructive reading, so that a caller passing one is caught.
-  sim::RegKey *pParent = key->pParent;
-  if (pParent == nullptr)
+  sim::KeyId parent = sim::Key(key).parent;
+  if (parent == sim::NO_KEY)
     return ERROR_ACCESS_DENIED;
-  for (size_t i = 0; i < pParent->children.size(); ++i) {
-    if (pParent->children[i] == key) {
-      sim::RecordRemovedKey(key.get());
-      sim::MarkDeleted(key.get());
-      pParent->children.erase(pParent->children.begin() + static_cast<std::ptrdiff_t>(i));
-      pParent->childByName.erase(sim::Fold(key->name));
+  std::vector<sim::KeyId> &siblings = sim::Key(parent).children;
+  for (size_t i = 0; i < siblings.size(); ++i) {
+    if (siblings[i] == key) {
+      sim::RecordRemovedKey(key);
+      sim::MarkDeleted(key);
+      siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(i));
       break;
     }
   }
@@ -350,7 +452,7 @@ LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
 }
 
 LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
-  std::shared_ptr<sim::RegKey> key;
+  sim::KeyId key = sim::NO_KEY;
   std::string path;
   LONG lResult = sim::Resolve(hKey, &key, &path, "RegDeleteValueA");
   DWORD dwCode = 0;
@@ -358,18 +460,13 @@ LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  auto it = key->valueByName.find(sim::Fold(lpValueName ? lpValueName : ""));
-  if (it == key->valueByName.end())
+  std::vector<sim::RegValue> &values = sim::Key(key).values;
+  sim::RegValue *pValue = sim::ValueOf(key, lpValueName ? lpValueName : "");
+  if (pValue == nullptr)
     return ERROR_FILE_NOT_FOUND;
-  const size_t ulErased = it->second;
-  sim::RecordRemovedValue(key.get(), key->values[ulErased]);
-  key->valueByName.erase(it);
-  key->values.erase(key->values.begin() + static_cast<std::ptrdiff_t>(ulErased));
+  sim::RecordRemovedValue(key, *pValue);
   // The values after it move down one index, as the enumeration sees them.
-  for (auto &entry : key->valueByName) {
-    if (entry.second > ulErased)
-      --entry.second;
-  }
+  values.erase(values.begin() + (pValue - values.data()));
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/types.h"
@@ -53,13 +54,22 @@ void Reset();
 
 // ---- Registry -------------------------------------------------------------------------------
 
-/// Loads a REGEDIT4 image into the registry (merging, as regedit does). A malformed image is
-/// refused whole: returns false, leaves the registry as it was and sets *pError to
-/// "line N: reason".
-bool ImportRegistry(const std::string &image, std::string *pError);
+/// A line of an image that ImportRegistry skipped: its number (from 1) and why.
+struct SkippedLine {
+  size_t line;
+  std::string why;
+};
+/// Loads a REGEDIT4 image into the registry (merging, as regedit does). Without pSkipped, a
+/// malformed image is refused whole: returns false, leaves the registry as it was and sets
+/// *pError to "line N: reason". With it, the image is read as Windows' own import reads a
+/// customer's export: each line it cannot read is skipped and listed there (a key line it cannot
+/// read with the values after it), and only a text without the REGEDIT4 header is refused.
+bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped = nullptr);
 /// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
 /// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
 std::string ExportRegistry();
+/// The same image handed to write in pieces of about a megabyte, for a registry too big to copy.
+void ExportRegistry(const std::function<void(const std::string &)> &write);
 struct RegistryValue {
   std::string name;  // "" for the default value
   os::DWORD dwType;

@@ -1,5 +1,7 @@
 // The simulated registry keeps the Windows 98 behaviour the uninstaller relies on.
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "platform/registry.h"
 #include "tests/host/SimFixture.h"
@@ -71,6 +73,69 @@ TEST_F(SimRegistry, MalformedImageIsRefusedWholeWithItsLine) {
     EXPECT_EQ(error.compare(0, std::strlen(c.pucError), c.pucError), 0) << error;
     EXPECT_EQ(sim::ExportRegistry(), before) << c.pucImage;
   }
+}
+
+// What Windows 98's regedit /e writes and its own import reads past: wrapped binary data, a text
+// holding a raw line break, lines that are no key, roots the program never reads, a Ctrl-Z.
+const char CUSTOMER_EXPORT[] =
+    "REGEDIT4\n\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Maker]\n"
+    "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n"
+    "  17,18,19\n"
+    "\"Note\"=\"first line\n"
+    "second line\"\n"
+    "\"After\"=\"kept\"\n"
+    "\"Bad\"=hex:00,1\\\n"
+    "  2,zz\n"
+    "[not a key\n"
+    "\"Still\"=dword:00000001\n\n"
+    "[HKEY_NOWHERE\\Lost]\n"
+    "\"Gone\"=\"x\"\n"
+    "\"GoneToo\"=hex:01,\\\n"
+    "  02\n\n"
+    "[HKEY_USERS\\.DEFAULT\\Control Panel]\n"
+    "\"Path\"=hex(2):25,57,25,00\n"
+    "\"Multi\"=hex(7):61,00,62,00,00\n"
+    "\"Crlf\"=hex(1):61,0d,0a,62,00\x1a";
+
+TEST_F(SimRegistry, CustomerExportIsReadPastWhatCannotBeRead) {
+  std::string image = Crlf(CUSTOMER_EXPORT);
+  std::vector<sim::SkippedLine> skipped;
+  std::string error;
+  ASSERT_TRUE(sim::ImportRegistry(image, &error, &skipped)) << error;
+  const std::pair<size_t, std::string> EXPECTED[] = {{6, "unterminated quoted text"},
+                                                     {7, "value or key line expected"},
+                                                     {9, "bad hex byte 'zz'"},
+                                                     {11, "bad key line"},
+                                                     {14, "unknown root 'HKEY_NOWHERE'; the key's values"}};
+  ASSERT_EQ(skipped.size(), std::size(EXPECTED));
+  for (size_t i = 0; i < skipped.size(); ++i) {
+    EXPECT_EQ(skipped[i].line, EXPECTED[i].first);
+    EXPECT_EQ(skipped[i].why.compare(0, EXPECTED[i].second.size(), EXPECTED[i].second), 0) << skipped[i].why;
+  }
+  std::string data;
+  ASSERT_TRUE(sim::GetValue(os::HKEY_LOCAL_MACHINE, "Software\\Maker", "Blob", &data));
+  EXPECT_EQ(data.size(), 26u);
+  EXPECT_EQ(data.back(), '\x19');
+  EXPECT_TRUE(sim::GetValue(os::HKEY_LOCAL_MACHINE, "Software\\Maker", "After", nullptr));
+  EXPECT_TRUE(sim::GetValue(os::HKEY_LOCAL_MACHINE, "Software\\Maker", "Still", nullptr));
+  EXPECT_FALSE(sim::GetValue(os::HKEY_LOCAL_MACHINE, "Software\\Maker", "Note", nullptr));
+  EXPECT_FALSE(sim::GetValue(os::HKEY_LOCAL_MACHINE, "Software\\Maker", "Bad", nullptr));
+  ASSERT_TRUE(sim::GetValue(os::HKEY_USERS, ".DEFAULT\\Control Panel", "Crlf", &data));
+  EXPECT_EQ(data, std::string("a\r\nb", 5));
+  // Written back whole; a text with a line break as hex(1), so that the image reads back.
+  std::string exported = sim::ExportRegistry();
+  EXPECT_NE(exported.find("[HKEY_USERS\\.DEFAULT\\Control Panel]\r\n\"Path\"=hex(2):25,57,25,00\r\n"
+                          "\"Multi\"=hex(7):61,00,62,00,00\r\n\"Crlf\"=hex(1):61,0d,0a,62,00\r\n"),
+            std::string::npos);
+  sim::Reset();
+  Load(exported);
+  EXPECT_EQ(sim::ExportRegistry(), exported);
+
+  sim::Reset();
+  EXPECT_FALSE(sim::ImportRegistry(image, &error));
+  EXPECT_EQ(error, "line 6: unterminated quoted text");
+  EXPECT_FALSE(sim::KeyExists(os::HKEY_LOCAL_MACHINE, "Software\\Maker"));
 }
 
 TEST_F(SimRegistry, NamesIgnoreAsciiCaseOnlyAndKeepTheirSpelling) {

@@ -719,13 +719,13 @@ class Builder {
 
   long CountKeys() const {
     long lCount = 0;
-    std::function<void(const sim::RegKey &)> walk = [&](const sim::RegKey &key) {
+    std::function<void(sim::KeyId)> walk = [&](sim::KeyId key) {
       ++lCount;
-      for (const auto &child : key.children)
-        walk(*child);
+      for (sim::KeyId child : sim::Key(key).children)
+        walk(child);
     };
     for (const sim::RegRoot &root : sim::M().roots)
-      walk(*root.key);
+      walk(root.key);
     return lCount;
   }
 
@@ -756,12 +756,12 @@ class Builder {
   bool m_fLptEnumEmpty = false;
 };
 
-void SnapshotKey(const sim::RegKey &key, const std::string &path, Snapshot *pSnapshot) {
+void SnapshotKey(sim::KeyId key, const std::string &path, Snapshot *pSnapshot) {
   auto &values = pSnapshot->keys[path];
-  for (const sim::RegValue &value : key.values)
+  for (const sim::RegValue &value : sim::Key(key).values)
     values[Fold(value.name)] = std::to_string(value.dwType) + ":" + value.data;
-  for (const auto &child : key.children)
-    SnapshotKey(*child, path + "\\" + Fold(child->name), pSnapshot);
+  for (sim::KeyId child : sim::Key(key).children)
+    SnapshotKey(child, path + "\\" + Fold(sim::Key(child).name), pSnapshot);
 }
 
 }  // namespace
@@ -787,7 +787,7 @@ Expectation BuildStressMachine(int iScale) {
 Snapshot TakeSnapshot() {
   Snapshot snapshot;
   for (const sim::RegRoot &root : sim::M().roots)
-    SnapshotKey(*root.key, Fold(root.name), &snapshot);
+    SnapshotKey(root.key, Fold(root.name), &snapshot);
   for (const std::string &file : sim::ListFiles()) {
     if (Fold(file) == Fold(WININIT))
       continue;
