@@ -48,6 +48,10 @@ std::string ApplyOption(const std::string &name, const std::string *pValue, Opti
     pOptions->fQuiet = true;
     return "";
   }
+  if (name == "--strict") {
+    pOptions->fStrict = true;
+    return "";
+  }
   if (name == "--help" || name == "-h") {
     pOptions->fHelp = true;
     return "";
@@ -185,6 +189,7 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
 std::string Usage() {
   return "usage: uninst-sim [--machine DIR] [--registry FILE | --hive FILE] [--os 98|me|MINOR]\n"
          "                  [--answers yes,no,...] [--in-use C:\\PATH]... [--movefileex] [--out DIR] [--quiet]\n"
+         "                  [--strict]\n"
          "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
          "  --machine DIR    machine image: DIR/registry.reg (REGEDIT4) and DIR/drive/ (C:\\);\n"
          "                   DIR/options.txt and DIR/answers.txt give its default options and answers\n"
@@ -200,6 +205,8 @@ std::string Usage() {
          "  --out DIR        where to write registry.reg, drive/, trace.txt, report.txt, report.json and\n"
          "                   undo.reg (default: a new folder under out/)\n"
          "  --quiet          no trace on standard output\n"
+         "  --strict         refuse the --registry export at its first unreadable line, where by default\n"
+         "                   such lines are skipped as Windows' import skips them, and listed\n"
          "Exit code: the uninstaller's own (0 or 5), or 2 for an error of the tool.\n";
 }
 

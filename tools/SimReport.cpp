@@ -174,6 +174,10 @@ Report BuildReport(const sim::Changes &changes, int iExitCode) {
   return report;
 }
 
+std::string SkippedLineText(const SkippedLine &line) {
+  return line.file + ": line " + std::to_string(line.line) + ": " + sim::Utf8FromCp1252(line.why, true);
+}
+
 std::string ReportText(const Report &report) {
   std::ostringstream out;
   out << "Dialogs (" << report.dialogs.size() << ")\n";
@@ -201,10 +205,17 @@ std::string ReportText(const Report &report) {
   for (const std::string &line : report.winInitLinesAdded)
     out << "  " << line << "\n";
   out << "Restart requested: " << (report.restarts.empty() ? "no" : "yes") << "\n";
+  // Host file names are UTF-8 already: this part is not converted again.
+  std::string skipped;
+  if (!report.skippedLines.empty())
+    skipped = "Registry export lines skipped (" + std::to_string(report.skippedLines.size()) + ")\n";
+  for (const SkippedLine &line : report.skippedLines)
+    skipped += "  " + SkippedLineText(line) + "\n";
+  std::ostringstream tail;
   for (const std::string &note : report.notes)
-    out << "Note: " << note << "\n";
-  out << "Exit code: " << report.iExitCode << "\n";
-  return sim::Utf8FromCp1252(out.str(), true);
+    tail << "Note: " << note << "\n";
+  tail << "Exit code: " << report.iExitCode << "\n";
+  return sim::Utf8FromCp1252(out.str(), true) + skipped + sim::Utf8FromCp1252(tail.str(), true);
 }
 
 std::string ReportJson(const Report &report) {
@@ -226,9 +237,13 @@ std::string ReportJson(const Report &report) {
   });
   json["winInitLinesAdded"] = JsonList(report.winInitLinesAdded, Text);
   json["restartRequested"] = !report.restarts.empty();
+  json["skippedLines"] = JsonList(report.skippedLines, [](const SkippedLine &line) {
+    return nlohmann::ordered_json{{"file", line.file}, {"line", line.line}, {"why", Text(line.why)}};
+  });
   json["notes"] = JsonList(report.notes, Text);
   json["exitCode"] = report.iExitCode;
-  return json.dump(2) + "\n";
+  // A host file name need not be UTF-8: such bytes become U+FFFD rather than failing the dump.
+  return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 std::string UndoImage(const sim::Changes &changes) {

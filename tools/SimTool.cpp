@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/MappedFile.h"
 #include "tools/SimHive.h"
 #include "tools/SimTool.h"
 #include "uninstall/Uninst.h"
@@ -32,39 +33,45 @@ struct Session {
   size_t traceShown = 0;
 };
 
-bool ReadHostFile(const fs::path &path, std::string *pText) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *pText = text.str();
-  return in.good() || in.eof();
-}
-
 bool WriteHostFile(const fs::path &path, const std::string &bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;
   return static_cast<bool>(out);
 }
 
-// "" or the error, naming the file (and the line for a malformed image).
-std::string LoadMachine(const Options &options) {
-  if (!options.machine.empty() && !fs::is_directory(options.machine))
-    return "no machine image folder " + options.machine;
+bool WriteRegistry(const fs::path &path) {
+  std::ofstream out(path, std::ios::binary);
+  sim::ExportRegistry([&out](const std::string &chunk) { out << chunk; });
+  return static_cast<bool>(out);
+}
+
+// A customer's export is read past the lines Windows' own import would skip; an image's own
+// registry.reg, and an export with --strict, are refused at the first.
+std::string LoadRegistry(const Options &options, std::vector<SkippedLine> *pSkipped) {
+  std::string error;
+  if (!options.hive.empty())
+    return LoadHive(options.hive);
   fs::path registry =
       options.registry.empty() ? fs::path(options.machine) / "registry.reg" : fs::path(options.registry);
-  std::string image;
-  std::string error;
-  if (!options.hive.empty()) {
-    error = LoadHive(options.hive);
-    if (!error.empty())
-      return error;
-  } else if (!ReadHostFile(registry, &image)) {
+  MappedFile image(registry.string());
+  if (!image.IsOpen())
     return "cannot read " + registry.string();
-  } else if (!sim::ImportRegistry(image, &error)) {
+  std::vector<sim::SkippedLine> skipped;
+  bool fLenient = !options.registry.empty() && !options.fStrict;
+  if (!sim::ImportRegistry(image.Text(), &error, fLenient ? &skipped : nullptr))
     return registry.string() + ": " + error;
-  }
+  for (const sim::SkippedLine &line : skipped)
+    pSkipped->push_back(SkippedLine{options.registry, line.line, line.why});
+  return "";
+}
+
+// "" or the error, naming the file (and the line for a malformed image).
+std::string LoadMachine(const Options &options, std::vector<SkippedLine> *pSkipped) {
+  if (!options.machine.empty() && !fs::is_directory(options.machine))
+    return "no machine image folder " + options.machine;
+  std::string error = LoadRegistry(options, pSkipped);
+  if (!error.empty())
+    return error;
   fs::path drive = fs::path(options.machine) / "drive";
   if (!options.machine.empty() && fs::is_directory(drive) && !sim::LoadDrive(drive.string(), &error))
     return error;
@@ -141,8 +148,8 @@ std::string SaveRun(const std::string &folder, const sim::Changes &changes, cons
   for (const std::string &line : sim::Trace())
     trace += line;
   fs::path base(folder);
-  bool fWritten = WriteHostFile(base / "registry.reg", sim::ExportRegistry()) &&
-                  WriteHostFile(base / "trace.txt", trace) && WriteHostFile(base / "report.txt", ReportText(report)) &&
+  bool fWritten = WriteRegistry(base / "registry.reg") && WriteHostFile(base / "trace.txt", trace) &&
+                  WriteHostFile(base / "report.txt", ReportText(report)) &&
                   WriteHostFile(base / "report.json", ReportJson(report)) &&
                   WriteHostFile(base / "undo.reg", UndoImage(changes));
   return fWritten ? "" : "cannot write the files of " + folder;
@@ -177,9 +184,15 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
     return 0;
   }
   sim::Reset();
-  error = LoadMachine(options);
+  std::vector<SkippedLine> skipped;
+  error = LoadMachine(options, &skipped);
   if (!error.empty())
     return Fail(err, error);
+  for (const SkippedLine &line : skipped)
+    err << "uninst-sim: " << SkippedLineText(line) << "\n";
+  if (!skipped.empty())
+    err << "uninst-sim: " << skipped.size() << (skipped.size() == 1 ? " line" : " lines") << " of " << options.registry
+        << " skipped\n";
   sim::SetMinorVersion(options.minor);
   sim::SetMoveFileExSupported(options.fMoveFileEx);
   Session session{options, out, pTerminal};
@@ -197,6 +210,7 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
   ShowTrace(&session);
   sim::Changes changes = sim::MachineChanges();
   Report report = BuildReport(changes, iExitCode);
+  report.skippedLines = skipped;
   if (!fDynamicData)
     report.notes.push_back(
         "the registry has no HKEY_DYN_DATA (a regedit export has none): no printer counts as connected");

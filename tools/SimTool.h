@@ -25,6 +25,7 @@ struct Options {
   bool fMoveFileEx = false;
   std::string out;
   bool fQuiet = false;
+  bool fStrict = false;  // an unreadable line of the --registry export refuses it
   bool fHelp = false;
 };
 
@@ -49,6 +50,11 @@ struct QueuedFile {
   std::string how;   // "MoveFileEx" or "WinInit.ini"
   std::string line;  // the WinInit.ini line added, or the MoveFileEx request
 };
+struct SkippedLine {
+  std::string file;  // as given on the command line
+  size_t line;
+  std::string why;  // code page 1252, as the export's text it may quote
+};
 struct Report {
   std::vector<sim::MessageBoxRecord> dialogs;
   std::vector<RemovedSubtree> removedKeys;
@@ -58,11 +64,14 @@ struct Report {
   std::vector<QueuedFile> filesQueued;
   std::vector<std::string> winInitLinesAdded;
   std::vector<sim::RestartRecord> restarts;
+  std::vector<SkippedLine> skippedLines;  // of the registry export, which was read past them
   std::vector<std::string> notes;
   int iExitCode = 0;
 };
 /// The report of a run, from what the run changed.
 Report BuildReport(const sim::Changes &changes, int iExitCode);
+/// "FILE: line N: why", in UTF-8.
+std::string SkippedLineText(const SkippedLine &line);
 std::string ReportText(const Report &report);
 std::string ReportJson(const Report &report);
 /// A REGEDIT4 image that re-creates every key and value the run removed.

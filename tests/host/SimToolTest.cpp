@@ -246,7 +246,8 @@ TEST_F(SimToolTest, ToolErrorsExitWith2AndOneLine) {
       {{"--os", "vista"}, "uninst-sim: --os takes 98, me"},
       {{"--machine"}, "uninst-sim: --machine needs a value"},
       {{"--machine", (scratch / "none").string()}, "uninst-sim: no machine image folder"},
-      {{"--registry", (scratch / "bad.reg").string()}, "uninst-sim: " + (scratch / "bad.reg").string() + ": line 4: "},
+      {{"--registry", (scratch / "bad.reg").string(), "--strict"},
+       "uninst-sim: " + (scratch / "bad.reg").string() + ": line 4: "},
       {{"--registry", (scratch / "nohead.reg").string()}, "line 1: REGEDIT4 header expected"},
       {{"--registry", (scratch / "missing.reg").string()}, "uninst-sim: cannot read "},
       {{"--machine", SAMPLES + "win98", "--in-use", "C:\\WINDOWS\\SYSTEM\\NOPE.SYS"}, "no such file on the machine"},
@@ -270,6 +271,43 @@ TEST_F(SimToolTest, ARegeditExportHasNoDynamicDataAndTheReportSaysSo) {
   EXPECT_NE(report.find("Note: the registry has no HKEY_DYN_DATA"), std::string::npos);
   EXPECT_NE(report.find("Class\\USB\\0004 (1 key)"), std::string::npos);
   EXPECT_NE(report.find("Files deleted (0)"), std::string::npos) << "the drive is an empty Windows tree";
+}
+
+TEST_F(SimToolTest, AnExportIsPreviewedPastItsUnreadableLinesWhichAreNamed) {
+  std::string clean = ReadAll(SAMPLES + "connected/registry.reg");
+  clean = clean.substr(0, clean.find("[HKEY_DYN_DATA"));
+  // Lines 3 to 7: a text with a raw line break, a key under no root with its value.
+  std::string image =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n\"Note\"=\"one\r\ntwo\"\r\n"
+      "[HKEY_BOGUS\\X]\r\n\"v\"=\"1\"\r\n\r\n" +
+      clean.substr(std::string("REGEDIT4\r\n\r\n").size()) +
+      "[HKEY_USERS\\.DEFAULT\\Software\\Other]\r\n\"Kept\"=hex(7):61,00,00\r\n\x1a";
+  std::ofstream(scratch / "clean.reg", std::ios::binary) << clean;
+  std::ofstream(scratch / "customer.reg", std::ios::binary) << image;
+  const std::string file = (scratch / "customer.reg").string();
+  ToolRun reference = Run({"--registry", (scratch / "clean.reg").string(), "--answers", "yes,no,no", "--quiet"});
+  ToolRun run = Run({"--registry", file, "--answers", "yes,no,no", "--quiet"});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  std::string report = run.File("report.txt");
+  std::string section = "Registry export lines skipped (3)\n  " + file + ": line 4: unterminated quoted text\n  " +
+                        file + ": line 5: value or key line expected\n  " + file +
+                        ": line 6: unknown root 'HKEY_BOGUS'";
+  EXPECT_NE(report.find("Restart requested: no\n" + section), std::string::npos) << report;
+  std::string removed = reference.File("report.txt");
+  removed = removed.substr(0, removed.find("Restart requested"));
+  EXPECT_EQ(report.compare(0, removed.size(), removed), 0) << "the garbage changed the preview";
+  nlohmann::json json = nlohmann::json::parse(run.File("report.json"));
+  ASSERT_EQ(json["skippedLines"].size(), 3u);
+  EXPECT_EQ(json["skippedLines"][1],
+            (nlohmann::json{{"file", file}, {"line", 5}, {"why", "value or key line expected"}}));
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 4) << run.err;
+  EXPECT_NE(run.err.find("uninst-sim: " + file + ": line 6: unknown root"), std::string::npos) << run.err;
+  EXPECT_NE(run.File("registry.reg").find("[HKEY_USERS\\.DEFAULT\\Software\\Other]\r\n\"Kept\"=hex(7):61,00,00\r\n"),
+            std::string::npos);
+
+  ToolRun strict = Run({"--registry", file, "--answers", "yes,no,no", "--quiet", "--strict"});
+  EXPECT_EQ(strict.iExitCode, simtool::EXIT_TOOL_ERROR);
+  EXPECT_EQ(strict.err, "uninst-sim: " + file + ": line 4: unterminated quoted text\n");
 }
 
 // The sample's drive copied under the given spellings of its folders and WinInit.ini.
