@@ -56,7 +56,8 @@ std::string ApplyOption(const std::string &name, const std::string *pValue, Opti
     pOptions->fHelp = true;
     return "";
   }
-  const char *const withValue[] = {"--machine", "--registry", "--hive", "--os", "--answers", "--in-use", "--out"};
+  const char *const withValue[] = {"--machine", "--registry", "--hive",   "--disk", "--windows-dir",
+                                   "--os",      "--answers",  "--in-use", "--out"};
   if (std::find(std::begin(withValue), std::end(withValue), name) == std::end(withValue))
     return "unknown option " + name;
   if (pValue == nullptr)
@@ -69,6 +70,10 @@ std::string ApplyOption(const std::string &name, const std::string *pValue, Opti
     pOptions->registry = value;
   } else if (name == "--hive") {
     pOptions->hive = value;
+  } else if (name == "--disk") {
+    pOptions->disk = value;
+  } else if (name == "--windows-dir") {
+    pOptions->windowsDir = value;
   } else if (name == "--os") {
     if (!ParseMinor(value, &pOptions->minor))
       return "--os takes 98, me or a minor version number, not " + value;
@@ -167,7 +172,10 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
   }
   if (!fromCommandLine.registry.empty() && !fromCommandLine.hive.empty())
     return "--registry and --hive both give the registry: give one";
-  if (fromCommandLine.machine.empty() && fromCommandLine.registry.empty() && fromCommandLine.hive.empty())
+  if (!fromCommandLine.machine.empty() && !fromCommandLine.disk.empty())
+    return "--machine and --disk both give the drive: give one";
+  if (fromCommandLine.machine.empty() && fromCommandLine.registry.empty() && fromCommandLine.hive.empty() &&
+      fromCommandLine.disk.empty())
     fromCommandLine.machine = defaultMachine;
   if (fromCommandLine.machine.empty()) {
     *pOptions = fromCommandLine;
@@ -187,7 +195,8 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
 }
 
 std::string Usage() {
-  return "usage: uninst-sim [--machine DIR] [--registry FILE | --hive FILE] [--os 98|me|MINOR]\n"
+  return "usage: uninst-sim [--machine DIR | --disk IMAGE] [--registry FILE | --hive FILE] [--windows-dir C:\\DIR]\n"
+         "                  [--os 98|me|MINOR]\n"
          "                  [--answers yes,no,...] [--in-use C:\\PATH]... [--movefileex] [--out DIR] [--quiet]\n"
          "                  [--strict]\n"
          "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
@@ -198,6 +207,9 @@ std::string Usage() {
          "                   an empty Windows tree)\n"
          "  --hive FILE      a Windows 9x/ME registry file (SYSTEM.DAT, or a registry backup RB00n.CAB\n"
          "                   holding one) to use as HKEY_LOCAL_MACHINE, as --registry\n"
+         "  --disk IMAGE     a raw disk image (MBR with a FAT16/FAT32 partition, or a bare FAT volume): its\n"
+         "                   drive, read as the run goes and never written, and its SYSTEM.DAT as registry\n"
+         "  --windows-dir D  the Windows directory (default C:\\WINDOWS, or what a disk's MSDOS.SYS names)\n"
          "  --os             the Windows form the machine reports: 98 (minor 10), me (90) or a number\n"
          "  --answers        answers to the Yes/No boxes in order (yes/no, y/n, oui/non); OK boxes take none\n"
          "  --in-use PATH    a file in use: deleting it fails with 5 (repeatable)\n"

@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "tools/MappedFile.h"
+#include "tools/SimDisk.h"
 #include "tools/SimHive.h"
 #include "tools/SimTool.h"
 #include "uninstall/Uninst.h"
@@ -45,12 +47,52 @@ bool WriteRegistry(const fs::path &path) {
   return static_cast<bool>(out);
 }
 
+std::string SetWindowsDir(const std::string &path) {
+  if (!IsWindowsDirectory(path))
+    return "Windows directory " + path + ": not a C:\\ path of at most 64 characters";
+  sim::SetWindowsDirectory(path);
+  return "";
+}
+
+// The disk's volume as the drive, and the Windows directory its MSDOS.SYS names. Throws DiskError.
+std::string AttachDisk(const Options &options, Disk *pDisk) {
+  Disk &disk = *pDisk;
+  std::string error = OpenDisk(options.disk, &disk);
+  if (!error.empty())
+    return error;
+  sim::AttachDrive(DiskSource(disk));
+  std::string msdosSys;
+  std::string windowsDir = options.windowsDir;
+  if (windowsDir.empty() && sim::ReadFile("C:\\MSDOS.SYS", &msdosSys))
+    windowsDir = WindowsDirectoryOf(msdosSys);
+  return SetWindowsDir(windowsDir.empty() ? "C:\\WINDOWS" : windowsDir);
+}
+
+std::string LoadDrive(const Options &options, Disk *pDisk) {
+  if (!options.disk.empty())
+    return AttachDisk(options, pDisk);
+  std::string error;
+  if (!options.windowsDir.empty() && !(error = SetWindowsDir(options.windowsDir)).empty())
+    return error;
+  fs::path drive = fs::path(options.machine) / "drive";
+  if (!options.machine.empty() && fs::is_directory(drive) && !sim::LoadDrive(drive.string(), &error))
+    return error;
+  return "";
+}
+
 // A customer's export is read past the lines Windows' own import would skip; an image's own
 // registry.reg, and an export with --strict, are refused at the first.
 std::string LoadRegistry(const Options &options, std::vector<SkippedLine> *pSkipped) {
   std::string error;
   if (!options.hive.empty())
     return LoadHive(options.hive);
+  if (!options.disk.empty() && options.registry.empty()) {
+    std::string hive;
+    std::string path = sim::WindowsDirectory() + "\\SYSTEM.DAT";
+    if (!sim::ReadFile(path, &hive))
+      return options.disk + ": no " + path + " on the disk";
+    return LoadHiveBytes(hive, options.disk + ": " + path);
+  }
   fs::path registry =
       options.registry.empty() ? fs::path(options.machine) / "registry.reg" : fs::path(options.registry);
   MappedFile image(registry.string());
@@ -65,15 +107,14 @@ std::string LoadRegistry(const Options &options, std::vector<SkippedLine> *pSkip
   return "";
 }
 
-// "" or the error, naming the file (and the line for a malformed image).
-std::string LoadMachine(const Options &options, std::vector<SkippedLine> *pSkipped) {
+// "" or the error, naming the file (and the line for a malformed image). Throws DiskError.
+std::string LoadMachine(const Options &options, Disk *pDisk, std::vector<SkippedLine> *pSkipped) {
   if (!options.machine.empty() && !fs::is_directory(options.machine))
     return "no machine image folder " + options.machine;
-  std::string error = LoadRegistry(options, pSkipped);
+  std::string error = LoadDrive(options, pDisk);
+  if (error.empty())
+    error = LoadRegistry(options, pSkipped);
   if (!error.empty())
-    return error;
-  fs::path drive = fs::path(options.machine) / "drive";
-  if (!options.machine.empty() && fs::is_directory(drive) && !sim::LoadDrive(drive.string(), &error))
     return error;
   for (const std::string &path : options.inUse) {
     std::string name;
@@ -126,8 +167,10 @@ std::string NewOutputFolder(const Options &options) {
   std::time_t now = std::time(nullptr);
   char ucStamp[32];
   std::strftime(ucStamp, sizeof ucStamp, "%Y%m%d-%H%M%S", std::localtime(&now));
-  std::string name = options.machine.empty() ? fs::path(options.registry).stem().string()
-                                             : fs::path(options.machine).lexically_normal().filename().string();
+  std::string name = !options.machine.empty() ? fs::path(options.machine).lexically_normal().filename().string()
+                     : !options.disk.empty()  ? fs::path(options.disk).stem().string()
+                     : !options.hive.empty()  ? fs::path(options.hive).stem().string()
+                                              : fs::path(options.registry).stem().string();
   if (name.empty())
     name = "machine";
   fs::path base = fs::path("out") / (name + "-" + ucStamp);
@@ -137,11 +180,68 @@ std::string NewOutputFolder(const Options &options) {
   return folder.string();
 }
 
-std::string SaveRun(const std::string &folder, const sim::Changes &changes, const Report &report) {
+std::string FolderOf(const std::string &winPath) {
+  std::string normal = sim::NormalPath(winPath);
+  return normal.substr(0, normal.rfind('\\'));
+}
+
+// The folders of a disk the run searched or changed, listed from the disk (throws DiskError), so
+// that writing them cannot fail half-way on the disk.
+std::vector<std::string> TouchedFolders(const sim::Changes &changes) {
+  std::vector<std::string> folders = changes.searchedFolders;
+  for (const std::string &file : changes.deletedFiles)
+    folders.push_back(FolderOf(file));
+  for (const sim::WrittenFile &file : changes.writtenFiles)
+    folders.push_back(FolderOf(file.path));
+  std::vector<std::string> hostFolders;
+  std::vector<std::string> touched;
+  for (const std::string &folder : folders) {
+    std::vector<sim::FolderEntry> entries;
+    std::string hostFolder = sim::FolderEntries(folder, &entries);
+    if (!hostFolder.empty() && std::find(hostFolders.begin(), hostFolders.end(), hostFolder) == hostFolders.end()) {
+      hostFolders.push_back(hostFolder);
+      touched.push_back(folder);
+    }
+  }
+  return touched;
+}
+
+// A disk folder as the run left it: its files copied from the image in one go, those the run
+// deleted taken out again, those it read, wrote or made put in from the simulated drive.
+void WriteDiskFolder(const Disk &disk, const std::string &folder, const fs::path &driveOut, std::error_code *pFailure) {
+  std::vector<sim::FolderEntry> entries;
+  std::string hostFolder = sim::FolderEntries(folder, &entries);
+  std::string relative = hostFolder.substr(std::min(hostFolder.size(), sim::DriveRoot().size() + 1));
+  fs::path target = driveOut / relative;
+  fs::create_directories(target, *pFailure);
+  CopyDiskFolder(disk, relative, target.string());
+  std::set<std::string> names;
+  for (const sim::FolderEntry &entry : entries) {
+    if (entry.fFolder)
+      continue;
+    names.insert(entry.hostName);
+    if (entry.fRead)
+      fs::copy_file(fs::path(hostFolder) / entry.hostName, target / entry.hostName,
+                    fs::copy_options::overwrite_existing, *pFailure);
+  }
+  for (const auto &file : fs::directory_iterator(target, *pFailure)) {
+    if (file.is_regular_file() && names.count(file.path().filename().string()) == 0)
+      fs::remove(file.path(), *pFailure);
+  }
+}
+
+// The drive after the run: the whole drive, or for a disk the folders the run searched or changed.
+std::string SaveRun(const std::string &folder, const Disk *pDisk, const std::vector<std::string> &diskFolders,
+                    const sim::Changes &changes, const Report &report) {
   std::error_code failure;
   fs::create_directories(folder, failure);
   fs::remove_all(fs::path(folder) / "drive", failure);
-  fs::copy(sim::DriveRoot(), fs::path(folder) / "drive", fs::copy_options::recursive, failure);
+  if (pDisk == nullptr)
+    fs::copy(sim::DriveRoot(), fs::path(folder) / "drive", fs::copy_options::recursive, failure);
+  for (const std::string &diskFolder : diskFolders) {
+    if (!failure)
+      WriteDiskFolder(*pDisk, diskFolder, fs::path(folder) / "drive", &failure);
+  }
   if (failure)
     return "cannot write " + folder + ": " + failure.message();
   std::string trace;
@@ -174,18 +274,13 @@ int Fail(std::ostream &err, const std::string &message) {
 
 }  // namespace
 
-int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
-  Options options;
-  std::string error = ParseOptions(args, DefaultMachine(), &options);
-  if (!error.empty())
-    return Fail(err, error + " (uninst-sim --help)");
-  if (options.fHelp) {
-    out << Usage();
-    return 0;
-  }
-  sim::Reset();
+namespace {
+
+// The run on the loaded machine, and its record. Throws DiskError.
+int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
   std::vector<SkippedLine> skipped;
-  error = LoadMachine(options, &skipped);
+  Disk disk;
+  std::string error = LoadMachine(options, &disk, &skipped);
   if (!error.empty())
     return Fail(err, error);
   for (const SkippedLine &line : skipped)
@@ -217,8 +312,11 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
   for (const std::string &problem : sim::Problems())
     report.notes.push_back("simulation: " + problem);
 
+  std::vector<std::string> diskFolders;
+  if (!options.disk.empty())
+    diskFolders = TouchedFolders(changes);
   std::string folder = options.out.empty() ? NewOutputFolder(options) : options.out;
-  error = SaveRun(folder, changes, report);
+  error = SaveRun(folder, options.disk.empty() ? nullptr : &disk, diskFolders, changes, report);
   if (!error.empty())
     return Fail(err, error);
   out << "== summary\n" << ReportText(report);
@@ -226,6 +324,25 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
   sim::SetAnswerSource(nullptr);
   sim::Reset();
   return iExitCode;
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
+  Options options;
+  std::string error = ParseOptions(args, DefaultMachine(), &options);
+  if (!error.empty())
+    return Fail(err, error + " (uninst-sim --help)");
+  if (options.fHelp) {
+    out << Usage();
+    return 0;
+  }
+  sim::Reset();
+  try {
+    return RunOnMachine(options, out, err, pTerminal);
+  } catch (const DiskError &failure) {
+    return Fail(err, failure.message);
+  }
 }
 
 }  // namespace simtool

@@ -18,6 +18,8 @@ struct Options {
   std::string machine;   // machine image folder ("" when only a registry export is given)
   std::string registry;  // a registry export used in place of the machine's registry.reg
   std::string hive;      // a Windows 9x registry file (or its CAB backup) used in its place
+  std::string disk;      // a raw disk image whose FAT volume is the drive, its SYSTEM.DAT the registry
+  std::string windowsDir;  // the Windows directory ("" : the machine's own, C:\WINDOWS by default)
   unsigned minor = 10;   // dwMinorVersion the machine reports
   bool fAnswersGiven = false;
   std::vector<int> answers;  // IDYES / IDNO, in order

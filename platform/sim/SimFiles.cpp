@@ -113,20 +113,18 @@ std::string SourcePath(const std::string &hostPath) {
   return hostPath.size() > M().driveRoot.size() ? hostPath.substr(M().driveRoot.size() + 1) : "";
 }
 
-// Fills a host folder from the drive source the first time a path goes through it: folders as
-// folders, files as empty stand-ins read when first opened.
+// Lists a host folder from the drive source the first time a path goes through it: folders are
+// made, files only noted (a folder of thousands costs no host file) and read when first opened.
 void EnsureListed(const std::string &hostFolder) {
   Machine &m = M();
   if (!m.source.list || !m.listedFolders.insert(hostFolder).second)
     return;
   for (const auto &entry : m.source.list(SourcePath(hostFolder))) {
     std::string hostPath = hostFolder + "/" + entry.first;
-    if (entry.second) {
+    if (entry.second)
       mkdir(hostPath.c_str(), 0755);
-    } else {
-      std::ofstream created(hostPath, std::ios::binary);
+    else
       m.unread[hostPath] = SourcePath(hostPath);
-    }
   }
 }
 
@@ -140,22 +138,35 @@ void EnsureRead(const std::string &hostPath) {
   m.unread.erase(it);
 }
 
+// The host names of a folder's entries: those on the host and those not read yet.
+std::vector<std::string> HostNames(const std::string &hostFolder) {
+  EnsureListed(hostFolder);
+  std::vector<std::string> names;
+  if (DIR *pDir = opendir(hostFolder.c_str())) {
+    while (dirent *pEntry = readdir(pDir)) {
+      std::string hostName = pEntry->d_name;
+      if (hostName != "." && hostName != "..")
+        names.push_back(hostName);
+    }
+    closedir(pDir);
+  }
+  const std::string prefix = hostFolder + "/";
+  const std::map<std::string, std::string> &unread = M().unread;
+  for (auto it = unread.lower_bound(prefix); it != unread.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+       ++it) {
+    if (it->first.find('/', prefix.size()) == std::string::npos)
+      names.push_back(it->first.substr(prefix.size()));
+  }
+  return names;
+}
+
 // The host spelling of the folder's entry that Windows would take for name, or "".
 std::string FindEntry(const std::string &folder, const std::string &name) {
-  EnsureListed(folder);
-  DIR *pDir = opendir(folder.c_str());
-  if (pDir == nullptr)
-    return "";
-  std::string found;
-  while (dirent *pEntry = readdir(pDir)) {
-    std::string hostName = pEntry->d_name;
-    if (hostName != "." && hostName != ".." && SameName(ProgramName(hostName), name)) {
-      found = hostName;
-      break;
-    }
+  for (const std::string &hostName : HostNames(folder)) {
+    if (SameName(ProgramName(hostName), name))
+      return hostName;
   }
-  closedir(pDir);
-  return found;
+  return "";
 }
 
 Resolved ResolveParts(const std::vector<std::string> &parts) {
@@ -290,11 +301,9 @@ bool Mapped(const std::string &hostPath) {
 
 // A folder's names as the program sees them, in lower-cased name order.
 std::vector<std::string> FolderNames(const std::string &hostFolder) {
-  EnsureListed(hostFolder);
   std::vector<std::pair<std::string, std::string>> names;
-  std::error_code error;
-  for (const auto &entry : fs::directory_iterator(hostFolder, error)) {
-    std::string name = ProgramName(entry.path().filename().string());
+  for (const std::string &hostName : HostNames(hostFolder)) {
+    std::string name = ProgramName(hostName);
     names.emplace_back(Fold(name), name);
   }
   std::sort(names.begin(), names.end());
@@ -467,7 +476,8 @@ bool ReadHostFile(const std::string &hostPath, std::string *pBytes) {
 }
 
 void CollectFiles(const std::string &hostFolder, const std::string &winFolder, std::vector<std::string> *pFiles) {
-  EnsureListed(hostFolder);
+  for (const std::string &hostName : HostNames(hostFolder))
+    EnsureRead(hostFolder + "/" + hostName);
   std::error_code error;
   for (const auto &entry : fs::directory_iterator(hostFolder, error)) {
     std::string winPath = winFolder + "\\" + ProgramName(entry.path().filename().string());
@@ -541,28 +551,15 @@ void AttachDrive(const DriveSource &source) {
   m.unread.clear();
 }
 
-std::string MaterializeFolder(const std::string &winPath) {
+std::string FolderEntries(const std::string &winPath, std::vector<FolderEntry> *pEntries) {
   Resolved r = Resolve(winPath);
+  pEntries->clear();
   if (!r.fExists || !IsDirectory(r.hostPath))
     return "";
-  EnsureListed(r.hostPath);
-  Machine &m = M();
-  std::error_code error;
-  if (m.source.readAll) {
-    // One read of the whole folder beside the drive; only the files the run left unread move in.
-    std::string bulk = fs::path(m.driveRoot).parent_path().string() + "/bulk";
-    fs::remove_all(bulk, error);
-    fs::create_directory(bulk, error);
-    m.source.readAll(SourcePath(r.hostPath), bulk);
-    for (const auto &entry : fs::directory_iterator(bulk, error)) {
-      std::string hostPath = r.hostPath + "/" + entry.path().filename().string();
-      if (m.unread.erase(hostPath) != 0)
-        fs::rename(entry.path(), hostPath, error);
-    }
-    fs::remove_all(bulk, error);
+  for (const std::string &hostName : HostNames(r.hostPath)) {
+    std::string hostPath = r.hostPath + "/" + hostName;
+    pEntries->push_back(FolderEntry{hostName, IsDirectory(hostPath), M().unread.count(hostPath) == 0});
   }
-  for (const auto &entry : fs::directory_iterator(r.hostPath, error))
-    EnsureRead(entry.path().string());
   return r.hostPath;
 }
 
@@ -712,9 +709,8 @@ BOOL DeleteFileA(const char *lpFileName) {
   }
   if (sim::OpenOn(r.hostPath))
     return Fail(ERROR_SHARING_VIOLATION);
-  if (unlink(r.hostPath.c_str()) != 0)
+  if (M().unread.erase(r.hostPath) == 0 && unlink(r.hostPath.c_str()) != 0)
     return Fail(ERROR_ACCESS_DENIED);
-  M().unread.erase(r.hostPath);
   M().changes.deletedFiles.push_back(winPath);
   return 1;
 }

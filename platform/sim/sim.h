@@ -125,18 +125,21 @@ struct DriveSource {
   std::function<std::vector<std::pair<std::string, bool>>(const std::string &folder)> list;
   /// A file's bytes.
   std::function<std::string(const std::string &file)> read;
-  /// Every file of a folder into an empty host folder, in one go (optional).
-  std::function<void(const std::string &folder, const std::string &hostFolder)> readAll;
 };
 /// Empties the drive and takes it from the source from now on: a folder is listed when a path
-/// first goes through it, a file is read when it is first opened or read. The source's names must
-/// pass DriveNameProblem() and differ in more than ASCII case (the source checks them).
+/// first goes through it, a file is read when it is first opened or read (or listed by ListFiles). The source's names
+/// must pass DriveNameProblem() and differ in more than ASCII case (the source checks them).
 void AttachDrive(const DriveSource &source);
 /// Why a host name cannot be a name on a Windows drive ("" when it can).
 std::string DriveNameProblem(const std::string &hostName);
-/// The host folder behind a folder of the drive after the run, with every file of it read
-/// (a folder the source has not listed is listed first); "" when there is no such folder.
-std::string MaterializeFolder(const std::string &winPath);
+struct FolderEntry {
+  std::string hostName;
+  bool fFolder;
+  bool fRead;  // on the host under the folder (read from the source, written or made by the run)
+};
+/// A folder's entries as they are now, listed from the source first; returns the host folder
+/// behind it, or "" when there is no such folder.
+std::string FolderEntries(const std::string &winPath, std::vector<FolderEntry> *pEntries);
 /// Sets the Windows directory GetWindowsDirectoryA answers ("C:\WINDOWS" after Reset()); the
 /// system directory is its SYSTEM. Creates both on the drive when missing.
 void SetWindowsDirectory(const std::string &winPath);
