@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <CLI/CLI.hpp>
+
 #include "tools/SimTool.h"
 
 namespace simtool {
@@ -37,70 +39,83 @@ bool ParseMinor(const std::string &text, unsigned *pMinor) {
   return true;
 }
 
-// One option with its value (when it takes one); "" or the error.
-std::string ApplyOption(const std::string &name, const std::string *pValue, Options *pOptions, bool *pfUsedValue) {
-  *pfUsedValue = false;
-  if (name == "--movefileex") {
-    pOptions->fMoveFileEx = true;
-    return "";
-  }
-  if (name == "--quiet") {
-    pOptions->fQuiet = true;
-    return "";
-  }
-  if (name == "--strict") {
-    pOptions->fStrict = true;
-    return "";
-  }
-  if (name == "--help" || name == "-h") {
-    pOptions->fHelp = true;
-    return "";
-  }
-  const char *const withValue[] = {"--machine", "--registry", "--hive",   "--disk", "--windows-dir",
-                                   "--os",      "--answers",  "--in-use", "--out"};
-  if (std::find(std::begin(withValue), std::end(withValue), name) == std::end(withValue))
-    return "unknown option " + name;
-  if (pValue == nullptr)
-    return name + " needs a value";
-  *pfUsedValue = true;
-  const std::string &value = *pValue;
-  if (name == "--machine") {
-    pOptions->machine = value;
-  } else if (name == "--registry") {
-    pOptions->registry = value;
-  } else if (name == "--hive") {
-    pOptions->hive = value;
-  } else if (name == "--disk") {
-    pOptions->disk = value;
-  } else if (name == "--windows-dir") {
-    pOptions->windowsDir = value;
-  } else if (name == "--os") {
-    if (!ParseMinor(value, &pOptions->minor))
-      return "--os takes 98, me or a minor version number, not " + value;
-  } else if (name == "--answers") {
-    pOptions->answers.clear();
-    pOptions->fAnswersGiven = true;
-    if (!ParseAnswers(value, &pOptions->answers))
-      return "--answers takes yes/no words separated by commas, not " + value;
-  } else if (name == "--in-use") {
-    pOptions->inUse.push_back(value);
-  } else {
-    pOptions->out = value;
-  }
-  return "";
+// The options, bound to *pOptions, on a parser whose --help is generated from them.
+void DescribeOptions(CLI::App *pApp, Options *pOptions) {
+  CLI::App &app = *pApp;
+  app.description(
+      "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
+      "Exit code: the uninstaller's own (0 or 5), or 2 for an error of the tool.");
+  app.set_help_flag("-h,--help", "this text");
+  auto text = [&app](const char *pucName, std::string *pValue, const char *pucHelp) {
+    app.add_option_function<std::string>(
+        pucName, [pValue](const std::string &value) { *pValue = value; }, pucHelp);
+  };
+  text("--machine", &pOptions->machine,
+       "machine image DIR: registry.reg (REGEDIT4) and drive/ (C:\\); its options.txt and answers.txt give "
+       "its default options and answers (default: samples/win98)");
+  text("--registry", &pOptions->registry,
+       "a regedit /e export to use as the registry; unreadable lines are skipped and listed (without "
+       "--machine the drive is an empty Windows tree)");
+  text("--hive", &pOptions->hive,
+       "a Windows 9x/ME registry file (SYSTEM.DAT, or a backup RB00n.CAB holding one) to use as the registry");
+  text("--disk", &pOptions->disk,
+       "a raw disk IMAGE (MBR with a FAT16/FAT32 partition, or a bare FAT volume): its drive, read as the "
+       "run goes and never written, and its SYSTEM.DAT as registry");
+  text("--windows-dir", &pOptions->windowsDir,
+       "the Windows directory, a C:\\ path (default C:\\WINDOWS, or what a disk's MSDOS.SYS names)");
+  app.add_option_function<std::string>(
+      "--os",
+      [pOptions](const std::string &value) {
+        if (!ParseMinor(value, &pOptions->minor))
+          throw CLI::ValidationError("--os", "takes 98, me or a minor version number, not " + value);
+      },
+      "the Windows form the machine reports: 98 (minor 10), me (90) or a number");
+  app.add_option_function<std::string>(
+      "--answers",
+      [pOptions](const std::string &value) {
+        pOptions->answers.clear();
+        pOptions->fAnswersGiven = true;
+        if (!ParseAnswers(value, &pOptions->answers))
+          throw CLI::ValidationError("--answers", "takes yes/no words separated by commas, not " + value);
+      },
+      "answers to the Yes/No boxes in order (yes/no, y/n, oui/non); OK boxes take none");
+  app.add_option_function<std::vector<std::string>>(
+         "--in-use",
+         [pOptions](const std::vector<std::string> &paths) {
+           pOptions->inUse.insert(pOptions->inUse.end(), paths.begin(), paths.end());
+         },
+         "a file in use, C:\\PATH: deleting it fails with 5 (one path each time; repeatable)")
+      ->allow_extra_args(false);
+  text("--out", &pOptions->out,
+       "where to write registry.reg, drive/, trace.txt, report.txt, report.json and undo.reg (default: a new "
+       "folder under out/)");
+  app.add_flag("--movefileex", pOptions->fMoveFileEx,
+               "MoveFileExA can delay a deletion until the next boot (not on Windows 98/ME)");
+  app.add_flag("--quiet", pOptions->fQuiet, "no trace on standard output");
+  app.add_flag("--strict", pOptions->fStrict,
+               "refuse the --registry export at its first unreadable line, where by default such lines are "
+               "skipped as Windows' import skips them, and listed");
 }
 
+// Arguments applied over *pOptions; "" or the error, one line.
 std::string ApplyArguments(const std::vector<std::string> &args, Options *pOptions) {
+  CLI::App app("uninst-sim", "uninst-sim");
+  DescribeOptions(&app, pOptions);
+  // An option right after another is not its value: "--machine --out x" lacks the machine.
   for (size_t i = 0; i < args.size(); ++i) {
-    // An option right after another is not its value: "--machine --out x" lacks the machine.
-    bool fHasValue = i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0;
-    const std::string *pValue = fHasValue ? &args[i + 1] : nullptr;
-    bool fUsedValue = false;
-    std::string error = ApplyOption(args[i], pValue, pOptions, &fUsedValue);
-    if (!error.empty())
-      return error;
-    if (fUsedValue)
-      ++i;
+    const CLI::Option *pOption = args[i].compare(0, 2, "--") == 0 ? app.get_option_no_throw(args[i]) : nullptr;
+    if (pOption != nullptr && pOption->get_expected_min() > 0 &&
+        (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0))
+      return args[i] + " needs a value";
+  }
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp &) {
+    pOptions->fHelp = true;
+  } catch (const CLI::ParseError &error) {
+    std::string message = error.what();
+    return message.substr(0, message.find('\n'));
   }
   return "";
 }
@@ -118,12 +133,10 @@ std::string ApplyOptionsFile(const std::string &path, Options *pOptions) {
     if (line.empty() || line[0] == '#')
       continue;
     size_t blank = line.find_first_of(" \t");
-    std::string name = line.substr(0, blank);
-    std::string value = blank == std::string::npos ? "" : Trim(line.substr(blank));
-    bool fUsedValue = false;
-    std::string error = ApplyOption(name, blank == std::string::npos ? nullptr : &value, pOptions, &fUsedValue);
-    if (error.empty() && !fUsedValue && blank != std::string::npos)
-      error = name + " takes no value";
+    std::vector<std::string> args{line.substr(0, blank)};
+    if (blank != std::string::npos)
+      args.push_back(Trim(line.substr(blank)));
+    std::string error = ApplyArguments(args, pOptions);
     if (!error.empty())
       return path + ":" + std::to_string(iLine) + ": " + error;
   }
@@ -195,31 +208,10 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
 }
 
 std::string Usage() {
-  return "usage: uninst-sim [--machine DIR | --disk IMAGE] [--registry FILE | --hive FILE] [--windows-dir C:\\DIR]\n"
-         "                  [--os 98|me|MINOR]\n"
-         "                  [--answers yes,no,...] [--in-use C:\\PATH]... [--movefileex] [--out DIR] [--quiet]\n"
-         "                  [--strict]\n"
-         "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
-         "  --machine DIR    machine image: DIR/registry.reg (REGEDIT4) and DIR/drive/ (C:\\);\n"
-         "                   DIR/options.txt and DIR/answers.txt give its default options and answers\n"
-         "                   (default: samples/win98)\n"
-         "  --registry FILE  a regedit /e export to use as the registry (without --machine the drive is\n"
-         "                   an empty Windows tree)\n"
-         "  --hive FILE      a Windows 9x/ME registry file (SYSTEM.DAT, or a registry backup RB00n.CAB\n"
-         "                   holding one) to use as HKEY_LOCAL_MACHINE, as --registry\n"
-         "  --disk IMAGE     a raw disk image (MBR with a FAT16/FAT32 partition, or a bare FAT volume): its\n"
-         "                   drive, read as the run goes and never written, and its SYSTEM.DAT as registry\n"
-         "  --windows-dir D  the Windows directory (default C:\\WINDOWS, or what a disk's MSDOS.SYS names)\n"
-         "  --os             the Windows form the machine reports: 98 (minor 10), me (90) or a number\n"
-         "  --answers        answers to the Yes/No boxes in order (yes/no, y/n, oui/non); OK boxes take none\n"
-         "  --in-use PATH    a file in use: deleting it fails with 5 (repeatable)\n"
-         "  --movefileex     MoveFileExA can delay a deletion until the next boot (not on Windows 98/ME)\n"
-         "  --out DIR        where to write registry.reg, drive/, trace.txt, report.txt, report.json and\n"
-         "                   undo.reg (default: a new folder under out/)\n"
-         "  --quiet          no trace on standard output\n"
-         "  --strict         refuse the --registry export at its first unreadable line, where by default\n"
-         "                   such lines are skipped as Windows' import skips them, and listed\n"
-         "Exit code: the uninstaller's own (0 or 5), or 2 for an error of the tool.\n";
+  Options options;
+  CLI::App app("uninst-sim", "uninst-sim");
+  DescribeOptions(&app, &options);
+  return app.help();
 }
 
 }  // namespace simtool

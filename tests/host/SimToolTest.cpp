@@ -241,9 +241,10 @@ TEST_F(SimToolTest, ToolErrorsExitWith2AndOneLine) {
     std::string message;
   };
   const Case cases[] = {
-      {{"--frobnicate"}, "uninst-sim: unknown option --frobnicate"},
-      {{"--answers", "maybe"}, "uninst-sim: --answers takes yes/no words"},
-      {{"--os", "vista"}, "uninst-sim: --os takes 98, me"},
+      {{"--frobnicate"}, "uninst-sim: The following argument was not expected: --frobnicate"},
+      {{"--in-use", "C:\\A", "C:\\B"}, "not expected: C:\\B"},
+      {{"--answers", "maybe"}, "uninst-sim: --answers: takes yes/no words"},
+      {{"--os", "vista"}, "uninst-sim: --os: takes 98, me"},
       {{"--machine"}, "uninst-sim: --machine needs a value"},
       {{"--machine", (scratch / "none").string()}, "uninst-sim: no machine image folder"},
       {{"--registry", (scratch / "bad.reg").string(), "--strict"},
