@@ -39,6 +39,8 @@ need xvfb
 need xauth
 need imagemagick
 need python3
+# the benchmarks read peak memory from /usr/bin/time
+need time
 # run-wine-tests.sh runs Wine in a French UTF-8 locale: without it, Wine cannot name a host file
 # outside ASCII.
 need locales-all
