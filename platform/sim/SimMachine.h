@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -34,6 +35,9 @@ struct RegKey {
   bool fDeleted = false;
   std::vector<KeyId> children;   // insertion order
   std::vector<RegValue> values;  // insertion order
+  // Index into values by folded name, for a key with many values only (a list of shared DLLs
+  // holds thousands), so that reading one value there does not walk them all.
+  std::unique_ptr<std::unordered_map<std::string, size_t>> valueIndex;
 };
 
 struct RegRoot {

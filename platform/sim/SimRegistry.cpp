@@ -52,18 +52,17 @@ void InsertSlot(std::uint64_t entry) {
   slots[slot] = entry;
 }
 
-void IndexChild(KeyId id, std::uint32_t ulHash) {
+// Room for one more entry, the table at most half full.
+void ReserveSlot() {
   Machine &m = M();
-  if ((m.childCount + 1) * 2 > m.childSlots.size()) {
-    std::vector<std::uint64_t> old(m.childSlots.empty() ? 1024 : m.childSlots.size() * 2, FREE_SLOT);
-    old.swap(m.childSlots);
-    for (std::uint64_t entry : old) {
-      if (entry != FREE_SLOT)
-        InsertSlot(entry);
-    }
+  if ((m.childCount + 1) * 2 <= m.childSlots.size())
+    return;
+  std::vector<std::uint64_t> old(m.childSlots.empty() ? 1024 : m.childSlots.size() * 2, FREE_SLOT);
+  old.swap(m.childSlots);
+  for (std::uint64_t entry : old) {
+    if (entry != FREE_SLOT)
+      InsertSlot(entry);
   }
-  InsertSlot(SlotOf(ulHash, id));
-  ++m.childCount;
 }
 
 // Backward-shift deletion: the entries after the freed slot move up to where a probe finds them.
@@ -152,16 +151,40 @@ std::string JoinPath(const std::string &base, const std::vector<std::string> &pa
   return path;
 }
 
+// Below this many values a key's values are walked; from it on they are looked up by name.
+const size_t INDEXED_VALUES = 32;
+
+void IndexValues(RegKey *pKey, size_t first) {
+  for (size_t i = first; i < pKey->values.size(); ++i)
+    (*pKey->valueIndex)[Fold(pKey->values[i].name)] = i;
+}
+
 KeyId NewKey(KeyId parent, std::string_view name) {
   Machine &m = M();
   KeyId id = static_cast<KeyId>(m.regKeys.size());
   m.regKeys.emplace_back();
   m.regKeys.back().name.assign(name.data(), name.size());
   m.regKeys.back().parent = parent;
-  if (parent != NO_KEY) {
-    Key(parent).children.push_back(id);
-    IndexChild(id, ChildHash(parent, name));
+  if (parent != NO_KEY)
+    m.regKeys[parent].children.push_back(id);
+  return id;
+}
+
+// The subkey of that name, made when missing: one probe of the index either way.
+KeyId ChildOrNew(KeyId key, std::string_view name) {
+  ReserveSlot();
+  Machine &m = M();
+  const size_t mask = m.childSlots.size() - 1;
+  const std::uint32_t ulHash = ChildHash(key, name);
+  size_t slot = ulHash & mask;
+  for (; m.childSlots[slot] != FREE_SLOT; slot = (slot + 1) & mask) {
+    KeyId id = IdIn(m.childSlots[slot]);
+    if (m.childSlots[slot] >> 32 == ulHash && m.regKeys[id].parent == key && SameFolded(m.regKeys[id].name, name))
+      return id;
   }
+  KeyId id = NewKey(key, name);
+  m.childSlots[slot] = SlotOf(ulHash, id);
+  ++m.childCount;
   return id;
 }
 }  // namespace
@@ -188,15 +211,17 @@ KeyId ChildOf(KeyId key, std::string_view name) {
 }
 
 KeyId CreatePath(KeyId key, std::string_view path) {
-  ForEachPart(path, [&](std::string_view part) {
-    KeyId child = ChildOf(key, part);
-    key = child != NO_KEY ? child : NewKey(key, part);
-  });
+  ForEachPart(path, [&](std::string_view part) { key = ChildOrNew(key, part); });
   return key;
 }
 
 RegValue *ValueOf(KeyId key, std::string_view name) {
-  for (RegValue &value : Key(key).values) {
+  RegKey &owner = Key(key);
+  if (owner.valueIndex) {
+    auto it = owner.valueIndex->find(Fold(std::string(name)));
+    return it == owner.valueIndex->end() ? nullptr : &owner.values[it->second];
+  }
+  for (RegValue &value : owner.values) {
     if (SameFolded(value.name, name))
       return &value;
   }
@@ -209,7 +234,14 @@ void PutValue(KeyId key, std::string_view name, os::DWORD dwType, std::string_vi
     pValue->data.assign(data.data(), data.size());
     return;
   }
-  Key(key).values.push_back(RegValue{std::string(name), dwType, std::string(data)});
+  RegKey &owner = Key(key);
+  owner.values.push_back(RegValue{std::string(name), dwType, std::string(data)});
+  if (owner.valueIndex) {
+    IndexValues(&owner, owner.values.size() - 1);
+  } else if (owner.values.size() >= INDEXED_VALUES) {
+    owner.valueIndex = std::make_unique<std::unordered_map<std::string, size_t>>();
+    IndexValues(&owner, 0);
+  }
 }
 
 std::string KeyPath(const RegRoot &root, KeyId key) {
@@ -460,13 +492,18 @@ LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
     return static_cast<LONG>(dwCode);
   if (lResult != 0)
     return lResult;
-  std::vector<sim::RegValue> &values = sim::Key(key).values;
+  sim::RegKey &owner = sim::Key(key);
   sim::RegValue *pValue = sim::ValueOf(key, lpValueName ? lpValueName : "");
   if (pValue == nullptr)
     return ERROR_FILE_NOT_FOUND;
   sim::RecordRemovedValue(key, *pValue);
   // The values after it move down one index, as the enumeration sees them.
-  values.erase(values.begin() + (pValue - values.data()));
+  const size_t erased = static_cast<size_t>(pValue - owner.values.data());
+  if (owner.valueIndex)
+    owner.valueIndex->erase(sim::Fold(pValue->name));
+  owner.values.erase(owner.values.begin() + static_cast<std::ptrdiff_t>(erased));
+  if (owner.valueIndex)
+    sim::IndexValues(&owner, erased);
   return 0;
 }
 

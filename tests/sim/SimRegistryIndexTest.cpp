@@ -54,25 +54,33 @@ TEST(SimRegistryIndex, DeletedKeyIsGoneAndItsNameCanBeMadeAgainAtTheEnd) {
   os::RegCloseKey(hRoot);
 }
 
+// A key with few values is walked; one with many is looked up through its own name index.
 TEST(SimRegistryIndex, ValueDeletionMovesLaterValuesDownAndKeepsThemFound) {
-  sim::Reset();
-  for (const char *pucName : {"one", "Two", "three", "four"})
-    sim::SetStringValue(HKLM, "Root", pucName, std::string("v-") + pucName);
-  os::HKEY hKey = nullptr;
-  ASSERT_EQ(os::RegOpenKeyExA(HKLM, "Root", 0, os::KEY_WRITE, &hKey), 0);
-  EXPECT_EQ(os::RegDeleteValueA(hKey, "TWO"), 0);
-  EXPECT_EQ(os::RegDeleteValueA(hKey, "two"), 2);
-  EXPECT_EQ(EnumValue(hKey, 1), "three");
-  EXPECT_EQ(Query(hKey, "THREE"), "v-three");
-  EXPECT_EQ(Query(hKey, "four"), "v-four");
-  EXPECT_EQ(Query(hKey, "Two"), "#2");
-  sim::SetStringValue(HKLM, "Root", "FOUR", "changed");
-  EXPECT_EQ(EnumValue(hKey, 2), "four");  // replaced in place, spelling kept
-  EXPECT_EQ(Query(hKey, "four"), "changed");
-  sim::SetStringValue(HKLM, "Root", "two", "back");
-  EXPECT_EQ(EnumValue(hKey, 3), "two");
-  EXPECT_EQ(Query(hKey, "TWO"), "back");
-  os::RegCloseKey(hKey);
+  for (os::DWORD dwFirst : {0u, 40u}) {
+    sim::Reset();
+    for (os::DWORD i = 0; i < dwFirst; ++i)
+      sim::SetStringValue(HKLM, "Root", "filler" + std::to_string(i), "f");
+    for (const char *pucName : {"one", "Two", "three", "four"})
+      sim::SetStringValue(HKLM, "Root", pucName, std::string("v-") + pucName);
+    os::HKEY hKey = nullptr;
+    ASSERT_EQ(os::RegOpenKeyExA(HKLM, "Root", 0, os::KEY_WRITE, &hKey), 0);
+    EXPECT_EQ(os::RegDeleteValueA(hKey, "TWO"), 0);
+    EXPECT_EQ(os::RegDeleteValueA(hKey, "two"), 2);
+    EXPECT_EQ(EnumValue(hKey, dwFirst + 1), "three");
+    EXPECT_EQ(Query(hKey, "THREE"), "v-three");
+    EXPECT_EQ(Query(hKey, "four"), "v-four");
+    EXPECT_EQ(Query(hKey, "Two"), "#2");
+    sim::SetStringValue(HKLM, "Root", "FOUR", "changed");
+    EXPECT_EQ(EnumValue(hKey, dwFirst + 2), "four");  // replaced in place, spelling kept
+    EXPECT_EQ(Query(hKey, "four"), "changed");
+    sim::SetStringValue(HKLM, "Root", "two", "back");
+    EXPECT_EQ(EnumValue(hKey, dwFirst + 3), "two");
+    EXPECT_EQ(Query(hKey, "TWO"), "back");
+    EXPECT_EQ(os::RegDeleteValueA(hKey, "ONE"), 0);
+    EXPECT_EQ(Query(hKey, "Four"), "changed");
+    EXPECT_EQ(EnumValue(hKey, dwFirst + 1), "four");
+    os::RegCloseKey(hKey);
+  }
   sim::Reset();
 }
 
