@@ -172,57 +172,64 @@ int RunUninstaller() {
   return WinMain(nullptr, nullptr, nullptr, 0);
 }
 
-// What a machine holds: every key, every value with its data, every file with its bytes except
-// WinInit.ini, which is checked on its own.
-struct State {
-  std::set<std::string> keys;
-  std::map<std::string, std::string> values;  // "key | name" -> type and data
-  std::map<std::string, std::string> files;
-  std::string winInit;
-  bool fWinInit = false;
-};
-
-State Capture() {
-  State state;
-  for (const sim::RegistryKey &key : sim::RegistryKeys()) {
-    state.keys.insert(key.path);
-    for (const sim::RegistryValue &value : key.values)
-      state.values[key.path + " | " + value.name] = std::to_string(value.dwType) + ":" + value.data;
-  }
-  for (const std::string &path : sim::ListFiles()) {
-    std::string bytes;
-    sim::ReadFile(path, &bytes);
-    if (strcasecmp(path.c_str(), WININIT) == 0) {
-      state.winInit = bytes;
-      state.fWinInit = true;
-    } else {
-      state.files[path] = bytes;
-    }
-  }
-  return state;
+bool IsWinInit(const std::string &path) {
+  return strcasecmp(path.c_str(), WININIT) == 0;
 }
 
+// A machine's WinInit.ini, which the checks take on its own; "" when it has none.
+std::string WinInitOf(const sim::Snapshot &machine) {
+  for (const auto &file : machine.files) {
+    if (IsWinInit(file.first))
+      return file.second;
+  }
+  return "";
+}
+
+bool HasFile(const sim::Snapshot &machine, const std::string &path) {
+  return std::any_of(machine.files.begin(), machine.files.end(),
+                     [&](const auto &file) { return strcasecmp(file.first.c_str(), path.c_str()) == 0; });
+}
+
+// Keys, values ("key | name") and files, named as the program names them: case aside.
+struct NoCase {
+  bool operator()(const std::string &left, const std::string &right) const {
+    return strcasecmp(left.c_str(), right.c_str()) < 0;
+  }
+};
+using Names = std::set<std::string, NoCase>;
+
 struct Removal {
-  std::set<std::string> keys;
-  std::set<std::string> values;
-  std::set<std::string> files;
+  Names keys;
+  Names values;
+  Names files;
 };
 
-// What went from before to after; values changed in place go to *pChanged.
-Removal Removed(const State &before, const State &after, std::vector<std::string> *pChanged) {
+// What went from before to after (WinInit.ini apart); values and files changed in place go to
+// *pChanged.
+Removal Removed(const sim::Snapshot &before, const sim::Snapshot &after, std::vector<std::string> *pChanged) {
+  std::map<std::string, const sim::RegistryKey *> afterKeys;
+  for (const sim::RegistryKey &key : after.keys)
+    afterKeys[key.path] = &key;
   Removal removal;
-  for (const std::string &key : before.keys) {
-    if (after.keys.count(key) == 0)
-      removal.keys.insert(key);
-  }
-  for (const auto &value : before.values) {
-    auto found = after.values.find(value.first);
-    if (found == after.values.end())
-      removal.values.insert(value.first);
-    else if (found->second != value.second)
-      pChanged->push_back(value.first);
+  for (const sim::RegistryKey &key : before.keys) {
+    auto found = afterKeys.find(key.path);
+    if (found == afterKeys.end())
+      removal.keys.insert(key.path);
+    for (const sim::RegistryValue &value : key.values) {
+      const sim::RegistryValue *pNow = nullptr;
+      for (size_t i = 0; found != afterKeys.end() && i < found->second->values.size(); ++i) {
+        if (found->second->values[i].name == value.name)
+          pNow = &found->second->values[i];
+      }
+      if (pNow == nullptr)
+        removal.values.insert(key.path + " | " + value.name);
+      else if (pNow->dwType != value.dwType || pNow->data != value.data)
+        pChanged->push_back(key.path + " | " + value.name);
+    }
   }
   for (const auto &file : before.files) {
+    if (IsWinInit(file.first))
+      continue;
     auto found = after.files.find(file.first);
     if (found == after.files.end())
       removal.files.insert(file.first);
@@ -232,7 +239,7 @@ Removal Removed(const State &before, const State &after, std::vector<std::string
   return removal;
 }
 
-std::vector<std::string> NotIn(const std::set<std::string> &items, const std::set<std::string> &allowed) {
+std::vector<std::string> NotIn(const Names &items, const Names &allowed) {
   std::vector<std::string> extra;
   for (const std::string &item : items) {
     if (allowed.count(item) == 0)
@@ -256,10 +263,10 @@ std::vector<std::string> LinesOf(const std::string &text) {
 // "" when after is before with entries inserted in one place (and a header when before had
 // none): one per package file (of queueable) that is still there, each once; otherwise what is
 // wrong. Trailing NUL bytes are cut first when fNulsAllowed.
-std::string CheckWinInit(const State &before, const State &after, const std::set<std::string> &queueable,
+std::string CheckWinInit(const sim::Snapshot &before, const sim::Snapshot &after, const Names &queueable,
                          bool fNulsAllowed, bool *pfHadNuls) {
-  std::string old = before.fWinInit ? before.winInit : "";
-  std::string now = after.fWinInit ? after.winInit : "";
+  std::string old = WinInitOf(before);
+  std::string now = WinInitOf(after);
   *pfHadNuls = false;
   if (fNulsAllowed && now.find_last_not_of('\0') + 1 < now.size()) {
     now.erase(now.find_last_not_of('\0') + 1);
@@ -285,12 +292,12 @@ std::string CheckWinInit(const State &before, const State &after, const std::set
       newLines.push_back(line);
   }
   bool fHeader = !newLines.empty() && newLines[0] == "[Rename]\r\n";
-  std::set<std::string> queued;
+  Names queued;
   for (size_t i = fHeader ? 1 : 0; i < newLines.size(); ++i) {
     const std::string &line = newLines[i];
     std::string path = line.size() > 6 ? line.substr(4, line.size() - 6) : "";
     if (line.compare(0, 4, "NUL=") != 0 || line.compare(line.size() - 2, 2, "\r\n") != 0 ||
-        queueable.count(path) == 0 || after.files.count(path) == 0 || !queued.insert(path).second)
+        queueable.count(path) == 0 || !HasFile(after, path) || !queued.insert(path).second)
       return "WinInit.ini: an entry that is not one queued package file: " + line;
   }
   if (queued.empty())
@@ -298,21 +305,18 @@ std::string CheckWinInit(const State &before, const State &after, const std::set
   return "";
 }
 
-// The first key, value or file that one state holds and the other does not.
-std::string FirstDifference(const State &left, const State &right) {
-  for (const std::string &key : left.keys) {
-    if (right.keys.count(key) == 0)
-      return key;
+// The first key, value or file that one machine holds and the other lacks or holds otherwise; ""
+// when they are the same.
+std::string FirstDifference(const sim::Snapshot &left, const sim::Snapshot &right) {
+  std::vector<std::string> changed;
+  const Removal extra = Removed(left, right, &changed);
+  const Removal missing = Removed(right, left, &changed);
+  for (const Names *pNames :
+       {&extra.keys, &extra.values, &extra.files, &missing.keys, &missing.values, &missing.files}) {
+    if (!pNames->empty())
+      return *pNames->begin();
   }
-  for (const auto &value : left.values) {
-    if (right.values.count(value.first) == 0)
-      return value.first;
-  }
-  for (const auto &file : left.files) {
-    if (right.files.count(file.first) == 0)
-      return file.first;
-  }
-  return "(something the clean run left is gone)";
+  return changed.empty() ? "" : changed[0];
 }
 
 struct Plan {
@@ -353,16 +357,16 @@ TEST_P(FaultSweep, EveryFailedCallFailsSafe) {
   Image image = LoadImage(GetParam());
   // The reference removal: the same machine with nobody connected.
   Boot(Disconnected(image));
-  State original = Capture();
+  sim::Snapshot original = sim::TakeSnapshot();
   ASSERT_EQ(RunUninstaller(), 0);
   std::vector<std::string> changed;
-  Removal allowed = Removed(original, Capture(), &changed);
+  Removal allowed = Removed(original, sim::TakeSnapshot(), &changed);
   ASSERT_FALSE(allowed.keys.empty());
 
   Boot(image);
   RunUninstaller();
   std::vector<Call> cleanLog = sim::CallLog();
-  State cleanEnd = Capture();
+  sim::Snapshot cleanEnd = sim::TakeSnapshot();
   bool fCleanRemoves = !Removed(original, cleanEnd, &changed).keys.empty();
   ASSERT_GT(cleanLog.size(), 50u);
 
@@ -378,7 +382,7 @@ TEST_P(FaultSweep, EveryFailedCallFailsSafe) {
         std::string what = std::string(GetParam()) + ": call " + std::to_string(n) + " (" + KindName(failing) +
                            ") failing with " + std::to_string(plan.code) + (fPersistent ? " from then on" : " once");
         Boot(image);
-        State before = Capture();
+        sim::Snapshot before = sim::TakeSnapshot();
         PlanFaults(cleanLog, plan);
         int iExit = RunUninstaller();
         ++tally.iRuns;
@@ -386,7 +390,7 @@ TEST_P(FaultSweep, EveryFailedCallFailsSafe) {
         ASSERT_EQ(sim::OpenHandles(), std::vector<std::string>()) << what;
         ASSERT_EQ(sim::Problems(), std::vector<std::string>()) << what;
 
-        State after = Capture();
+        sim::Snapshot after = sim::TakeSnapshot();
         changed.clear();
         Removal removal = Removed(before, after, &changed);
         ASSERT_EQ(changed, std::vector<std::string>()) << what << ": rewritten in place";
@@ -406,13 +410,13 @@ TEST_P(FaultSweep, EveryFailedCallFailsSafe) {
         // A second, clean run on what the faulted run left.
         sim::ClearFaults();
         RunUninstaller();
-        State second = Capture();
-        if (second.keys == cleanEnd.keys && second.values == cleanEnd.values && second.files == cleanEnd.files) {
+        std::string difference = FirstDifference(sim::TakeSnapshot(), cleanEnd);
+        if (difference.empty()) {
           ++tally.iConverged;
         } else {
           auto &entry = tally.notConverged[std::string(KindName(failing)) + (fPersistent ? " from then on" : " once")];
           if (entry.first++ == 0)
-            entry.second = what + ": still there: " + FirstDifference(second, cleanEnd);
+            entry.second = what + ": differs at: " + difference;
         }
       }
     }

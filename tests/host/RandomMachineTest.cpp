@@ -68,6 +68,8 @@ std::string RunSeed(std::uint32_t seed, int *piExit) {
   gen::Options options;
   options.seed = seed;
   gen::Expectation e = gen::BuildMachine(options);
+  if (!e.problem.empty())
+    return "the generated drive was refused: " + e.problem + "\n";
   std::ostringstream failures;
   for (const std::string &text : e.packageInfs) {
     if (IsPackageInfText(text.c_str(), static_cast<unsigned long>(text.size())) != 1)
@@ -77,7 +79,7 @@ std::string RunSeed(std::uint32_t seed, int *piExit) {
     if (IsPackageInfText(text.c_str(), static_cast<unsigned long>(text.size())) != 0)
       failures << "an INF written as foreign is taken as the package's:\n" << text << "\n";
   }
-  gen::Snapshot before = gen::TakeSnapshot();
+  sim::Snapshot before = sim::TakeSnapshot();
   std::string iniBefore;
   bool fHadIni = sim::ReadFile(WININIT, &iniBefore);
   InitUninstallState();
@@ -87,7 +89,7 @@ std::string RunSeed(std::uint32_t seed, int *piExit) {
   *piExit = iExit;
   if (iExit != e.iExitCode)
     failures << "exit code " << iExit << ", expected " << e.iExitCode << "\n";
-  std::vector<std::string> diff = gen::Differences(gen::ExpectedAfter(before, e), gen::TakeSnapshot(), 30);
+  std::vector<std::string> diff = gen::Differences(gen::ExpectedAfter(before, e), sim::TakeSnapshot(), 30);
   if (!diff.empty())
     failures << "registry or drive differs from the rules:\n" << Join(diff);
   std::string ini = CheckWinInit(fHadIni, iniBefore, e);
@@ -145,6 +147,28 @@ TEST_F(RandomMachines, SameSeedSameMachine) {
   gen::BuildMachine(options);
   EXPECT_EQ(sim::ExportRegistry(), first);
   EXPECT_EQ(sim::ListFiles(), files);
+  sim::Reset();
+}
+
+// The drives hold what the invariants are meant to meet: folders spelled in other cases, names with
+// letters beyond ASCII and with the bytes code page 1252 leaves undefined.
+TEST_F(RandomMachines, DrivesVaryCaseAndCodePage) {
+  bool fOtherCase = false;
+  bool fHighLetter = false;
+  bool fUndefined = false;
+  for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+    gen::Options options;
+    options.seed = seed;
+    ASSERT_EQ(gen::BuildMachine(options).problem, "") << "seed " << seed;
+    for (const std::string &path : sim::ListFiles()) {
+      fOtherCase |= path.compare(0, 11, "C:\\WINDOWS\\") != 0;
+      fHighLetter |= path.find_first_of("\xE9\xC9\xFC\xDF\xD8") != std::string::npos;
+      fUndefined |= path.find_first_of("\x81\x8D\x8F\x90\x9D") != std::string::npos;
+    }
+  }
+  EXPECT_TRUE(fOtherCase);
+  EXPECT_TRUE(fHighLetter);
+  EXPECT_TRUE(fUndefined);
   sim::Reset();
 }
 

@@ -1,14 +1,20 @@
 #include "tests/support/MachineGenerator.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 
 #include "platform/registry.h"
-#include "platform/sim/SimMachine.h"
 #include "platform/sim/sim.h"
+
+namespace fs = std::filesystem;
 
 namespace gen {
 
@@ -25,14 +31,63 @@ const std::string CLASSES = CONTROL + "DeviceClasses\\";
 const std::string PRINTER_GUID = "{28D78FAD-5A12-11D1-AE5B-0000F803A8C2}";
 const std::string OEM_NAME = "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\INF\\OEM Name";
 const std::string DYN_ENUM = "Config Manager\\Enum";
+const std::string WINDOWS_DIR = "C:\\WINDOWS\\";
 const std::string SYSTEM_DIR = "C:\\WINDOWS\\SYSTEM\\";
 const std::string INF_DIR = "C:\\WINDOWS\\INF\\";
 const std::string OTHER_DIR = "C:\\WINDOWS\\INF\\OTHER\\";
 const std::string WININIT = "C:\\WINDOWS\\WININIT.INI";
 const os::DWORD REG_BINARY = 3;
 
-std::string Fold(const std::string &text) {
-  return sim::Fold(text);
+// Names compare ignoring the case of ASCII letters only, as on the drive and in the registry.
+std::string Fold(std::string text) {
+  for (char &c : text) {
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The folder a Windows path's last separator ends, as Win32 resolves it, with a final '\': '/' as
+// '\', empty and "." components dropped, ".." removing the one before it and stopping at C:\, a
+// folder name losing one trailing dot (one still ending in a dot or blank names no folder).
+// *pRest receives what follows that separator.
+std::string ResolvedFolder(const std::string &winPath, std::string *pRest) {
+  size_t last = winPath.find_last_of("\\/");
+  *pRest = winPath.substr(last + 1);
+  std::vector<std::string> parts;
+  std::string part;
+  for (size_t i = 3; i <= last; ++i) {
+    if (winPath[i] != '\\' && winPath[i] != '/') {
+      part += winPath[i];
+      continue;
+    }
+    if (part == "..") {
+      if (!parts.empty())
+        parts.pop_back();
+    } else if (part != ".") {
+      if (!part.empty() && part.back() == '.')
+        part.pop_back();
+      if (!part.empty())
+        parts.push_back(part);
+    }
+    part.clear();
+  }
+  std::string folder = "C:\\";
+  for (const std::string &name : parts)
+    folder += name + "\\";
+  return folder;
+}
+
+// The other case of each Latin-1 letter beyond ASCII: a different name on the drive.
+std::string OtherHighCase(std::string text) {
+  for (char &c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0xC0 && u <= 0xDE && u != 0xD7)
+      c = static_cast<char>(u + 0x20);
+    else if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
+      c = static_cast<char>(u - 0x20);
+  }
+  return text;
 }
 
 struct Rng {
@@ -62,6 +117,25 @@ struct Rng {
   }
   std::string Guid() {
     return "{" + Hex(8) + "-" + Hex(4) + "-" + Hex(4) + "-" + Hex(4) + "-" + Hex(12) + "}";
+  }
+  // A code page 1252 letter beyond ASCII, now and then one of the five undefined bytes.
+  std::string HighLetter() {
+    static const std::vector<std::string> LETTERS = {"\xE9", "\xC9", "\xFC", "\xDF", "\xD8", "\x9C", "\x8A",
+                                                     "\xF1", "\x81", "\x8D", "\x8F", "\x90", "\x9D"};
+    return Pick(LETTERS);
+  }
+  // The name in another ASCII case: as given, lower, upper, capitalised or mixed.
+  std::string Spell(std::string name) {
+    int iHow = Int(0, 4);
+    bool fFirst = true;
+    for (char &c : name) {
+      bool fLetter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+      bool fUpper = iHow == 2 || (iHow == 3 && fFirst) || (iHow == 4 && Chance(50));
+      if (fLetter && iHow != 0)
+        c = static_cast<char>(fUpper ? (c & ~0x20) : (c | 0x20));
+      fFirst = !fLetter;
+    }
+    return name;
   }
 };
 
@@ -123,11 +197,35 @@ struct AsdValue {
   bool fBig;
 };
 
-struct InfFile {
-  std::string path;
-  std::string text;
-  bool fPackage;
+struct DriveFile {
+  std::string path;  // as the generator names it; the drive spells it in another case
+  std::string bytes;
+  bool fPackageInf;
+  bool fInUse;
 };
+
+// Provider names that move the search of INF\OTHER: dot components, subfolders, climbs past C:\,
+// separators of both kinds.
+const std::vector<std::string> PROVIDER_PATHS = {
+    ".\\",
+    "..\\",
+    "..\\OTHER\\",
+    "..\\other\\Talvo",
+    "..\\INF\\",
+    "..\\..\\..\\..\\..\\X\\",
+    "Sub\\",
+    "Sub.\\",
+    "Sub \\Talvo",
+    "\\",
+    "..//",
+    ".\\Talvo",
+    "..\\Talvo",
+    "..\\..\\..\\",
+    "..\\..\\System\\",
+};
+// Provider names with letters beyond ASCII: the search pattern then holds them, and a name with
+// their other case is another file's.
+const std::vector<std::string> HIGH_PROVIDERS = {"Talv\xE9", "TALV\xC9", "T\xE4lvo", "T\x81lvo", "\xD8Talvo"};
 
 // INF texts whose verdict is known by construction.
 const std::vector<std::string> PACKAGE_INFS = {
@@ -169,6 +267,7 @@ class Builder {
     WriteAsdValues();
     BuildVendorKeys();
     BuildFiles();
+    WriteDrive();
     if (m_e.fConnected) {
       m_e.iExitCode = 5;
     } else {
@@ -256,6 +355,10 @@ class Builder {
       p->driver = m_rng.Pick(std::vector<std::string>{"kxusbprt.sys", "KxUsbPrt.Sys"});
     if (m_rng.Chance(10))
       p->provider = "TalvoCorp";
+    if (m_rng.Chance(20))
+      p->provider = m_rng.Pick(PROVIDER_PATHS);
+    else if (m_rng.Chance(15))
+      p->provider = m_rng.Pick(HIGH_PROVIDERS);
     if (m_rng.Chance(3))
       p->provider = std::string(39, 'T');  // too long for its buffer: never taken
     p->fProvider = !m_rng.Chance(15);
@@ -544,56 +647,139 @@ class Builder {
     return it != m_existing.end() && it->compare(0, prefix.size(), prefix) == 0;
   }
 
+  void PutFile(const std::string &path, const std::string &bytes, bool fPackageInf = false) {
+    m_files[Fold(path)] = DriveFile{path, bytes, fPackageInf, false};
+  }
+
+  // A new INF name in a folder: the head, a prefix of the search patterns or a near miss, hex
+  // digits and now and then a letter beyond ASCII.
+  std::string InfName(const std::string &dir, const std::string &head) {
+    static const std::vector<std::string> PREFIXES = {"RWQ", "ZNK", "rwq", "Znk"};
+    std::string path = Unique([&] {
+      std::string name = dir + head + m_rng.Pick(PREFIXES);
+      name += m_rng.Hex(m_rng.Int(0, 5));
+      if (m_rng.Chance(25))
+        name += m_rng.HighLetter();
+      return name + ".INF";
+    });
+    return path.substr(dir.size());
+  }
+
+  // An INF file. One in INF\OTHER mostly has its OEM Name entry, its path in any ASCII case, now
+  // and then beside an entry for the name with the other case of its letters beyond ASCII.
   void WriteInf(const std::string &dir, const std::string &name, bool fPackage) {
     const std::string &text = fPackage ? m_rng.Pick(PACKAGE_INFS) : m_rng.Pick(FOREIGN_INFS);
-    sim::WriteFile(dir + name, text);
-    m_infs.push_back({dir + name, text, fPackage});
+    PutFile(dir + name, text, fPackage);
     (fPackage ? m_e.packageInfs : m_e.foreignInfs).push_back(text);
-    if (dir == OTHER_DIR && m_rng.Chance(70))
-      sim::SetStringValue(HKLM, OEM_NAME, dir + name, name);
+    if (dir != OTHER_DIR || !m_rng.Chance(70))
+      return;
+    sim::SetStringValue(HKLM, OEM_NAME, m_rng.Chance(30) ? m_rng.Spell(dir + name) : dir + name, name);
+    if (OtherHighCase(name) != name && m_rng.Chance(30))
+      sim::SetStringValue(HKLM, OEM_NAME, dir + OtherHighCase(name), OtherHighCase(name));
   }
 
   void BuildFiles() {
     for (const char *pucName : {"KXUSBMON.DLL", "KXUSBPRT.SYS", "KXUSBADD.DLL"}) {
       if (m_fVar && m_rng.Chance(15))
         continue;
-      sim::WriteFile(SYSTEM_DIR + pucName, std::string("MZ package ") + pucName);
+      PutFile(SYSTEM_DIR + pucName, std::string("MZ package ") + pucName);
       bool fInUse = m_fVar && m_rng.Chance(15);
-      if (fInUse)
-        sim::SetFileInUse(SYSTEM_DIR + pucName, true);
+      m_files[Fold(SYSTEM_DIR + pucName)].fInUse = fInUse;
       m_systemFiles.push_back({SYSTEM_DIR + pucName, fInUse});
     }
     for (const char *pucName : {"QLSCAN.SYS", "LOCALMON.DLL", "KXUSBPRT.SY_", "KXUSBMON.DLL.BAK", "KXUSBADD.DL",
                                 "USBPRINT.SYS", "KXUSBMON.DL"}) {
       if (m_rng.Chance(70))
-        sim::WriteFile(SYSTEM_DIR + pucName, std::string("MZ foreign ") + pucName);
+        PutFile(SYSTEM_DIR + pucName, std::string("MZ foreign ") + pucName);
     }
-    sim::WriteFile("C:\\WINDOWS\\WIN.INI", "[windows]\r\nload=\r\n");
-    const std::string provider = ExpectedProvider();
-    static const std::vector<std::string> PREFIXES = {"RWQ", "ZNK", "rwq", "Znk"};
+    PutFile(WINDOWS_DIR + "WIN.INI", "[windows]\r\nload=\r\n");
+    // Where the provider's search of INF\OTHER looks, and its part of the pattern there.
+    std::string head;
+    const std::string reached = ResolvedFolder(OTHER_DIR + ExpectedProvider() + "RWQ*.INF", &head);
+    head.resize(head.size() - 8);
     int iInfs = m_rng.Int(4, 12);
     for (int i = 0; i < iInfs; ++i) {
-      std::string name = Unique([&] { return INF_DIR + m_rng.Pick(PREFIXES) + m_rng.Hex(m_rng.Int(0, 5)) + ".INF"; });
-      WriteInf(INF_DIR, name.substr(INF_DIR.size()), m_rng.Chance(50));
+      std::string name = InfName(INF_DIR, "");
+      WriteInf(INF_DIR, name, m_rng.Chance(50));
     }
     for (const char *pucName : {"OEM3.INF", "XRWQ1.INF", "RWQUSB.INF.BAK", "ZNKUSB.IN", "RW.INF"})
       if (m_rng.Chance(50))
         WriteInf(INF_DIR, pucName, true);
     if (!m_fVar || !m_rng.Chance(5)) {
-      std::vector<std::string> prefixes = {"Talvo", "Quellin", "TalvoCorp", "", "Talv"};
-      if (!provider.empty())
-        prefixes.push_back(provider);
+      const std::vector<std::string> heads = {"Talvo", "Quellin", "TalvoCorp", "", "Talv", head, OtherHighCase(head)};
       int iOther = m_rng.Int(3, 10);
       for (int i = 0; i < iOther; ++i) {
-        std::string name = Unique([&] {
-          return OTHER_DIR + m_rng.Pick(prefixes) + m_rng.Pick(PREFIXES) + m_rng.Hex(m_rng.Int(0, 4)) + ".INF";
-        });
-        WriteInf(OTHER_DIR, name.substr(OTHER_DIR.size()), m_rng.Chance(60));
+        std::string name = InfName(OTHER_DIR, m_rng.Pick(heads));
+        WriteInf(OTHER_DIR, name, m_rng.Chance(60));
       }
     }
+    if (Fold(reached) != Fold(OTHER_DIR))
+      PlaceReachedInfs(reached, head);
     if (m_fVar && m_rng.Chance(30)) {
-      sim::WriteFile(WININIT, m_rng.Pick(std::vector<std::string>{"[rename]\r\nNUL=C:\\OLD.TMP\r\n",
-                                                                  "[Other]\r\nx=y\r\n", "", "[RENAME]\r\n"}));
+      PutFile(WININIT, m_rng.Pick(std::vector<std::string>{"[rename]\r\nNUL=C:\\OLD.TMP\r\n", "[Other]\r\nx=y\r\n", "",
+                                                           "[RENAME]\r\n"}));
+    }
+  }
+
+  // INF files in the folder that the provider's search reaches, some with a namesake in INF\OTHER
+  // (the file the program then opens), and a folder whose name the search matches. A folder name
+  // the search keeps a trailing dot or blank of reaches nothing: they go where it would lead
+  // without them.
+  void PlaceReachedInfs(std::string folder, const std::string &head) {
+    size_t at = 0;
+    while ((at = folder.find(" \\")) != std::string::npos || (at = folder.find(".\\")) != std::string::npos)
+      folder.erase(at, 1);
+    int iCount = m_rng.Int(2, 5);
+    for (int i = 0; i < iCount; ++i) {
+      std::string name = InfName(folder, m_rng.Chance(80) ? head : "");
+      WriteInf(folder, name, m_rng.Chance(50));
+      if (m_rng.Chance(40) && m_names.insert(Fold(OTHER_DIR + name)).second)
+        WriteInf(OTHER_DIR, name, m_rng.Chance(60));
+    }
+    if (m_rng.Chance(20))
+      m_folders.push_back(folder + head + "RWQSUB.INF");
+  }
+
+  // The drive built in a host folder, every folder and file name in an ASCII case of its own (one
+  // spelling per folder), then loaded as a machine image's drive.
+  void WriteDrive() {
+    const char *pucTemp = std::getenv("TMPDIR");
+    std::string pattern = std::string(pucTemp != nullptr && *pucTemp != '\0' ? pucTemp : "/tmp") + "/uninst-gen-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+      m_e.problem = "cannot create " + pattern;
+      return;
+    }
+    const std::string root = buffer.data();
+    std::map<std::string, std::string> hostFolders = {{"c:\\", root}};  // folded, ending in '\'
+    std::function<std::string(const std::string &)> hostFolder = [&](const std::string &folder) {
+      auto found = hostFolders.find(Fold(folder));
+      if (found != hostFolders.end())
+        return found->second;
+      size_t slash = folder.rfind('\\', folder.size() - 2);
+      std::string name = folder.substr(slash + 1, folder.size() - slash - 2);
+      std::string host = hostFolder(folder.substr(0, slash + 1)) + "/" + sim::Utf8FromCp1252(m_rng.Spell(name));
+      fs::create_directory(host);
+      return hostFolders[Fold(folder)] = host;
+    };
+    hostFolder(SYSTEM_DIR);
+    for (const std::string &folder : m_folders)
+      hostFolder(folder + "\\");
+    for (const auto &file : m_files) {
+      size_t slash = file.second.path.rfind('\\');
+      std::string host = hostFolder(file.second.path.substr(0, slash + 1)) + "/" +
+                         sim::Utf8FromCp1252(m_rng.Spell(file.second.path.substr(slash + 1)));
+      std::ofstream(host, std::ios::binary) << file.second.bytes;
+    }
+    std::string error;
+    if (!sim::LoadDrive(root, &error))
+      m_e.problem = error;
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    for (const auto &file : m_files) {
+      if (file.second.fInUse)
+        sim::SetFileInUse(file.second.path, true);
     }
   }
 
@@ -707,26 +893,52 @@ class Builder {
     }
     for (const auto &file : m_systemFiles)
       (file.second ? m_e.queuedFiles : m_e.removedFiles).push_back(file.first);
-    const std::string provider = ExpectedProvider();
-    for (const InfFile &inf : m_infs) {
-      bool fOther = inf.path.compare(0, OTHER_DIR.size(), OTHER_DIR) == 0;
-      std::string name = inf.path.substr(fOther ? OTHER_DIR.size() : INF_DIR.size());
-      std::string prefix = fOther ? provider : "";
-      if (inf.fPackage && (MatchesPattern(name, prefix + "RWQ") || MatchesPattern(name, prefix + "ZNK")))
-        m_e.removedFiles.push_back(inf.path);
+    std::set<std::string> gone;
+    SearchInfs(OTHER_DIR, ExpectedProvider(), &gone);
+    SearchInfs(INF_DIR, "", &gone);
+  }
+
+  // The package INFs that the program's two searches from a copy directory remove: each name a
+  // search lists, in the folder its specification resolves to, is opened in the copy directory.
+  // No generated name answers to a pattern by its 8.3 alias alone: a pattern with a head names
+  // more than an alias's six characters, and a generated name whose alias begins with "RWQ" or
+  // "ZNK" begins so itself.
+  void SearchInfs(const std::string &copyDir, const std::string &provider, std::set<std::string> *pGone) {
+    for (const char *pucPrefix : {"RWQ", "ZNK"}) {
+      std::string head;
+      std::string folder = Fold(ResolvedFolder(copyDir + provider + pucPrefix + "*.INF", &head));
+      head.resize(head.size() - 5);
+      for (const std::string &name : EntriesOf(folder)) {
+        auto file = m_files.find(Fold(copyDir + name));
+        if (MatchesPattern(name, head) && file != m_files.end() && file->second.fPackageInf &&
+            pGone->insert(file->first).second) {
+          m_e.removedFiles.push_back(file->second.path);
+        }
+      }
     }
   }
 
-  long CountKeys() const {
-    long lCount = 0;
-    std::function<void(sim::KeyId)> walk = [&](sim::KeyId key) {
-      ++lCount;
-      for (sim::KeyId child : sim::Key(key).children)
-        walk(child);
+  // The names of the files and folders directly in a folder (folded, ending in '\').
+  std::vector<std::string> EntriesOf(const std::string &folder) const {
+    std::map<std::string, std::string> names;
+    auto add = [&](const std::string &path) {
+      if (Fold(path).compare(0, folder.size(), folder) != 0)
+        return;
+      std::string name = path.substr(folder.size(), path.find('\\', folder.size()) - folder.size());
+      names.emplace(Fold(name), name);
     };
-    for (const sim::RegRoot &root : sim::M().roots)
-      walk(root.key);
-    return lCount;
+    for (const auto &file : m_files)
+      add(file.second.path);
+    for (const std::string &path : m_folders)
+      add(path);
+    std::vector<std::string> list;
+    for (const auto &name : names)
+      list.push_back(name.second);
+    return list;
+  }
+
+  long CountKeys() const {
+    return static_cast<long>(sim::RegistryKeys().size());
   }
 
   Options m_options;
@@ -750,18 +962,32 @@ class Builder {
                                              "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"};
   std::vector<AsdValue> m_asd[2];
   bool m_fAsdKey[2] = {true, true};
-  std::vector<InfFile> m_infs;
+  std::map<std::string, DriveFile> m_files;                 // folded Windows path -> file
+  std::vector<std::string> m_folders;                       // folders that hold no file
   std::vector<std::pair<std::string, bool>> m_systemFiles;  // path, in use
   bool m_fLptEnum = false;
   bool m_fLptEnumEmpty = false;
 };
 
-void SnapshotKey(sim::KeyId key, const std::string &path, Snapshot *pSnapshot) {
-  auto &values = pSnapshot->keys[path];
-  for (const sim::RegValue &value : sim::Key(key).values)
-    values[Fold(value.name)] = std::to_string(value.dwType) + ":" + value.data;
-  for (sim::KeyId child : sim::Key(key).children)
-    SnapshotKey(child, path + "\\" + Fold(sim::Key(child).name), pSnapshot);
+// A snapshot under folded names: key path -> value name -> type and data, file path -> bytes,
+// WinInit.ini left out.
+struct FoldedMachine {
+  std::map<std::string, std::map<std::string, std::string>> keys;
+  std::map<std::string, std::string> files;
+};
+
+FoldedMachine FoldNames(const sim::Snapshot &snapshot) {
+  FoldedMachine machine;
+  for (const sim::RegistryKey &key : snapshot.keys) {
+    auto &values = machine.keys[Fold(key.path)];
+    for (const sim::RegistryValue &value : key.values)
+      values[Fold(value.name)] = std::to_string(value.dwType) + ":" + value.data;
+  }
+  for (const auto &file : snapshot.files) {
+    if (Fold(file.first) != Fold(WININIT))
+      machine.files[Fold(file.first)] = file.second;
+  }
+  return machine;
 }
 
 }  // namespace
@@ -784,41 +1010,45 @@ Expectation BuildStressMachine(int iScale) {
   return BuildMachine(options);
 }
 
-Snapshot TakeSnapshot() {
-  Snapshot snapshot;
-  for (const sim::RegRoot &root : sim::M().roots)
-    SnapshotKey(root.key, Fold(root.name), &snapshot);
-  for (const std::string &file : sim::ListFiles()) {
-    if (Fold(file) == Fold(WININIT))
-      continue;
-    std::string bytes;
-    sim::ReadFile(file, &bytes);
-    snapshot.files[Fold(file)] = bytes;
-  }
-  return snapshot;
-}
-
-Snapshot ExpectedAfter(const Snapshot &before, const Expectation &expectation) {
-  Snapshot after = before;
-  for (const std::string &key : expectation.removedKeys) {
-    std::string path = Fold("HKEY_LOCAL_MACHINE\\" + key);
-    after.keys.erase(path);
-    const std::string prefix = path + "\\";
-    auto it = after.keys.lower_bound(prefix);
-    while (it != after.keys.end() && it->first.compare(0, prefix.size(), prefix) == 0)
-      it = after.keys.erase(it);
-  }
-  for (const auto &value : expectation.removedValues) {
-    auto it = after.keys.find(Fold("HKEY_LOCAL_MACHINE\\" + value.first));
-    if (it != after.keys.end())
-      it->second.erase(Fold(value.second));
-  }
+sim::Snapshot ExpectedAfter(const sim::Snapshot &before, const Expectation &expectation) {
+  std::set<std::string> keys;
+  for (const std::string &key : expectation.removedKeys)
+    keys.insert(Fold("HKEY_LOCAL_MACHINE\\" + key));
+  std::set<std::pair<std::string, std::string>> values;
+  for (const auto &value : expectation.removedValues)
+    values.insert({Fold("HKEY_LOCAL_MACHINE\\" + value.first), Fold(value.second)});
+  std::set<std::string> files;
   for (const std::string &file : expectation.removedFiles)
-    after.files.erase(Fold(file));
+    files.insert(Fold(file));
+  auto removed = [&](const std::string &path) {
+    for (size_t i = path.find('\\'); i != std::string::npos; i = path.find('\\', i + 1)) {
+      if (keys.count(path.substr(0, i)) != 0)
+        return true;
+    }
+    return keys.count(path) != 0;
+  };
+  sim::Snapshot after;
+  for (const sim::RegistryKey &key : before.keys) {
+    const std::string path = Fold(key.path);
+    if (removed(path))
+      continue;
+    after.keys.push_back({key.path, {}});
+    for (const sim::RegistryValue &value : key.values) {
+      if (values.count({path, Fold(value.name)}) == 0)
+        after.keys.back().values.push_back(value);
+    }
+  }
+  for (const auto &file : before.files) {
+    if (files.count(Fold(file.first)) == 0)
+      after.files.insert(file);
+  }
   return after;
 }
 
-std::vector<std::string> Differences(const Snapshot &expected, const Snapshot &actual, int iLimit) {
+std::vector<std::string> Differences(const sim::Snapshot &expectedMachine, const sim::Snapshot &actualMachine,
+                                     int iLimit) {
+  const FoldedMachine expected = FoldNames(expectedMachine);
+  const FoldedMachine actual = FoldNames(actualMachine);
   std::vector<std::string> lines;
   auto add = [&](const std::string &line) {
     if (static_cast<int>(lines.size()) < iLimit)

@@ -1,15 +1,17 @@
 // Seeded generator of simulated machine images: the package installed for some printers among
 // many foreign driver nodes, devices, ports, interface classes, ASD\Prob values, dynamic data
-// entries, INF files and system files. It records, from the removal rules, exactly what a run
-// answered Yes, No, No must remove; everything else must be left as it was.
+// entries, INF files and system files, on a drive whose names vary in case and hold code page
+// 1252 letters. It records, from the removal rules, exactly what a run answered Yes, No, No must
+// remove; everything else must be left as it was.
 #ifndef UNINST_TESTS_SUPPORT_MACHINEGENERATOR_H
 #define UNINST_TESTS_SUPPORT_MACHINEGENERATOR_H
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/sim/sim.h"
 
 namespace gen {
 
@@ -35,11 +37,12 @@ struct Expectation {
   bool fConnected = false;
   std::vector<std::string> removedKeys;                            // HKLM paths, whole subtrees
   std::vector<std::pair<std::string, std::string>> removedValues;  // HKLM key path, value name
-  std::vector<std::string> removedFiles;                           // Windows paths
+  std::vector<std::string> removedFiles;                           // Windows paths, any case
   std::vector<std::string> queuedFiles;                            // in use: they stay and are queued for the next boot
   std::vector<std::string> packageInfs;  // INF texts written as the package's (label, for checks)
   std::vector<std::string> foreignInfs;  // INF texts written as not the package's
   long lKeys = 0;                        // keys in the image
+  std::string problem;                   // why the drive could not be loaded; "" when it was
 };
 
 /// Resets the simulated machine and builds a random image from the options.
@@ -49,16 +52,11 @@ Expectation BuildMachine(const Options &options);
 /// package, 10,000 x iScale dynamic data entries, about 100,000 x iScale keys.
 Expectation BuildStressMachine(int iScale);
 
-/// The whole state of the simulated machine, names folded, for comparing before and after.
-struct Snapshot {
-  std::map<std::string, std::map<std::string, std::string>> keys;  // key path -> value -> type+data
-  std::map<std::string, std::string> files;                        // folded Windows path -> bytes
-};
-Snapshot TakeSnapshot();
-/// The snapshot with the expectation's removals applied (WinInit.ini left out of both).
-Snapshot ExpectedAfter(const Snapshot &before, const Expectation &expectation);
-/// Readable differences between two snapshots, at most iLimit lines.
-std::vector<std::string> Differences(const Snapshot &expected, const Snapshot &actual, int iLimit);
+/// The snapshot with the expectation's removals applied.
+sim::Snapshot ExpectedAfter(const sim::Snapshot &before, const Expectation &expectation);
+/// Readable differences between two snapshots, names compared ignoring ASCII case and WinInit.ini
+/// left out (it is checked on its own), at most iLimit lines.
+std::vector<std::string> Differences(const sim::Snapshot &expected, const sim::Snapshot &actual, int iLimit);
 
 /// Whether a trace line is one of the program's own formats, whole.
 bool IsProgramTraceLine(const std::string &line);
