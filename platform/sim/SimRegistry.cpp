@@ -499,11 +499,12 @@ LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
   sim::RecordRemovedValue(key, *pValue);
   // The values after it move down one index, as the enumeration sees them.
   const size_t erased = static_cast<size_t>(pValue - owner.values.data());
-  if (owner.valueIndex)
+  if (owner.valueIndex) {
     owner.valueIndex->erase(sim::Fold(pValue->name));
+    for (auto &entry : *owner.valueIndex)
+      entry.second -= entry.second > erased ? 1 : 0;
+  }
   owner.values.erase(owner.values.begin() + static_cast<std::ptrdiff_t>(erased));
-  if (owner.valueIndex)
-    sim::IndexValues(&owner, erased);
   return 0;
 }
 
