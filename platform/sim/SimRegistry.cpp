@@ -52,12 +52,15 @@ void InsertSlot(std::uint64_t entry) {
   slots[slot] = entry;
 }
 
-// Room for one more entry, the table at most half full.
-void ReserveSlot() {
+// Room for count more entries, the table at most half full.
+void ReserveSlots(size_t count) {
   Machine &m = M();
-  if ((m.childCount + 1) * 2 <= m.childSlots.size())
+  size_t size = m.childSlots.empty() ? 1024 : m.childSlots.size();
+  while ((m.childCount + count) * 2 > size)
+    size *= 2;
+  if (size == m.childSlots.size())
     return;
-  std::vector<std::uint64_t> old(m.childSlots.empty() ? 1024 : m.childSlots.size() * 2, FREE_SLOT);
+  std::vector<std::uint64_t> old(size, FREE_SLOT);
   old.swap(m.childSlots);
   for (std::uint64_t entry : old) {
     if (entry != FREE_SLOT)
@@ -172,7 +175,7 @@ KeyId NewKey(KeyId parent, std::string_view name) {
 
 // The subkey of that name, made when missing: one probe of the index either way.
 KeyId ChildOrNew(KeyId key, std::string_view name) {
-  ReserveSlot();
+  ReserveSlots(1);
   Machine &m = M();
   const size_t mask = m.childSlots.size() - 1;
   const std::uint32_t ulHash = ChildHash(key, name);
@@ -188,6 +191,11 @@ KeyId ChildOrNew(KeyId key, std::string_view name) {
   return id;
 }
 }  // namespace
+
+void ReserveKeys(size_t count) {
+  M().regKeys.reserve(M().regKeys.size() + count);
+  ReserveSlots(count);
+}
 
 RegKey &Key(KeyId id) {
   return M().regKeys[id];
