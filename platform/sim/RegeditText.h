@@ -375,11 +375,11 @@ bool Read(std::string_view image, bool fStrict, OnKey onKey, OnValue onValue, On
         fNamed = false;
       }
     }
-    // Only binary data wraps: a text that ends in a backslash ends there.
+    // Only binary data wraps, and never onto a key line: a text that ends in a backslash ends there.
     std::string_view text = line;
     std::string_view next;
-    if (!(fNamed && pos + 1 < line.size() && line[pos + 1] == '"') && !line.empty() && line.back() == '\\' &&
-        PeekLine(cursor, &next) && (next.empty() || next[0] != '[')) {
+    bool fText = fNamed && pos + 1 < line.size() && line[pos + 1] == '"';
+    if (!fText && line.back() == '\\') {
       joined.assign(line.data(), line.size());
       while (!joined.empty() && joined.back() == '\\' && PeekLine(cursor, &next) && (next.empty() || next[0] != '[')) {
         NextLine(&cursor, &next);
