@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Runs the benchmarks of build/bench, prints them and records them with the machine in
-# bench/RESULTS.md.
+# Runs the benchmarks of build/bench and times uninst-sim as a whole process on generated exports
+# (bench/export-bench.sh), prints them and records them with the machine in bench/RESULTS.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(build/bench/bench/uninst_bench --benchmark_color=false "$@" 2>&1)
 printf '%s\n' "$out"
+exports=$(bash bench/export-bench.sh build/bench-sim/tools/uninst-sim build/bench-sim/exports)
+printf '%s\n' "$exports"
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 {
   echo "# Benchmark figures"
@@ -19,6 +21,8 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
   echo "with other work: treat them as rough."
   echo
   printf '%s\n' "$out" | sed -n '/^## /,$p'
+  echo
+  printf '%s\n' "$exports"
   echo
   echo "## Raw output"
   echo
