@@ -41,12 +41,15 @@ fuzz: fuzz-build
 test: test-host test-win32 fuzz
 
 # Benchmark figures (build/bench, -O2, no sanitizers), also written to bench/RESULTS.md, and
-# uninst-sim timed as a whole process on generated exports (a release build in build/bench-sim).
+# uninst-sim timed as a whole process on generated exports (a release build in build/bench-sim)
+# and on a 2 GB disk image (the sanitized host build).
 bench: deps
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	cmake --preset release -B build/bench-sim
 	cmake --build build/bench-sim -j $(JOBS) --target uninst-sim
+	cmake --preset host
+	cmake --build --preset host -j $(JOBS) --target uninst-sim
 	bash bench/run.sh
 
 # The random-machine invariants over many more seeds than `make test` runs.

@@ -31,11 +31,18 @@ mformat -i "$image@@1048576" -F -T $((sectors - 2048)) :: >/dev/null
 mcopy -s -i "$image@@1048576" "$work/stage/WINDOWS" ::/ >/dev/null
 before=$(md5sum < "$image")
 
-start=$(date +%s.%N)
-/usr/bin/time -f '%M' -o "$work/rss" "$sim" --disk "$image" --answers yes,no,no --quiet \
-  --in-use 'C:\WINDOWS\SYSTEM\KXUSBADD.DLL' --out "$work/out" >/dev/null
-end=$(date +%s.%N)
+# Three runs: file creation on a shared machine varies a lot, so the slowest is given too.
+times=()
+for run in 1 2 3; do
+  rm -rf "$work/out"
+  start=$(date +%s.%N)
+  /usr/bin/time -f '%M' -o "$work/rss" "$sim" --disk "$image" --answers yes,no,no --quiet \
+    --in-use 'C:\WINDOWS\SYSTEM\KXUSBADD.DLL' --out "$work/out" >/dev/null
+  end=$(date +%s.%N)
+  times+=("$(python3 -c "print('%.2f' % ($end - $start))")")
+done
 [ "$(md5sum < "$image")" = "$before" ] || { echo "the image was written" >&2; exit 1; }
+sorted=$(printf '%s\n' "${times[@]}" | sort -n)
 
 echo "## uninst-sim --disk"
 echo
@@ -43,7 +50,7 @@ echo "A 2 GB FAT32 image (partition at sector 2048) with $files more files in C:
 echo "\`$(basename "$(dirname "$(dirname "$sim")")")\` build of uninst-sim, whole process, output written"
 echo "(the system directory, changed by the run, is written out whole)."
 echo
-echo "| image | files in SYSTEM | seconds | peak memory |"
-echo "|---|---|---|---|"
-printf '| 2 GB FAT32 | %s | %.2f | %s MB |\n' "$((files + 10))" "$(python3 -c "print($end - $start)")" \
-  "$(( $(cat "$work/rss") / 1024 ))"
+echo "| image | files in SYSTEM | fastest of 3 (s) | slowest of 3 (s) | peak memory |"
+echo "|---|---|---|---|---|"
+printf '| 2 GB FAT32 | %s | %s | %s | %s MB |\n' "$((files + 10))" "$(head -1 <<<"$sorted")" \
+  "$(tail -1 <<<"$sorted")" "$(( $(cat "$work/rss") / 1024 ))"

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Runs the benchmarks of build/bench and times uninst-sim as a whole process on generated exports
-# (bench/export-bench.sh), prints them and records them with the machine in bench/RESULTS.md.
+# (bench/export-bench.sh) and on a 2 GB disk image (bench/disk-bench.sh), prints them and records them with the machine in bench/RESULTS.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(build/bench/bench/uninst_bench --benchmark_color=false "$@" 2>&1)
 printf '%s\n' "$out"
 exports=$(bash bench/export-bench.sh build/bench-sim/tools/uninst-sim build/bench-sim/exports)
 printf '%s\n' "$exports"
+disk=$(bash bench/disk-bench.sh build/host/tools/uninst-sim build/bench-disk)
+printf '%s\n' "$disk"
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 {
   echo "# Benchmark figures"
@@ -23,6 +25,8 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
   printf '%s\n' "$out" | sed -n '/^## /,$p'
   echo
   printf '%s\n' "$exports"
+  echo
+  printf '%s\n' "$disk"
   echo
   echo "## Raw output"
   echo
