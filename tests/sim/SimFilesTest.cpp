@@ -1,4 +1,5 @@
-// The simulated C: drive, dialogs and version.
+// The simulated C: drive (what only the simulation has: its own controls; the rules Windows
+// shares are in tests/portable/), dialogs and version.
 #include <cstring>
 
 #include "platform/dialogs.h"
@@ -50,63 +51,12 @@ TEST_F(SimFiles, DotDotStopsAtTheRootOfTheDrive) {
   EXPECT_EQ(os::GetLastError(), 3u);
 }
 
-TEST_F(SimFiles, DeleteFileGivesTheWindows98Codes) {
-  sim::WriteFile("C:\\WINDOWS\\SYSTEM\\A.DLL", "a");
-  sim::WriteFile("C:\\WINDOWS\\SYSTEM\\B.DLL", "b");
-  sim::WriteFile("C:\\WINDOWS\\SYSTEM\\C.DLL", "c");
-  sim::SetFileInUse("C:\\WINDOWS\\SYSTEM\\B.DLL", true);
-  sim::SetReadOnly("C:\\windows\\system\\c.dll", true);
-  EXPECT_TRUE(os::DeleteFileA("c:\\Windows\\System\\a.dll"));
-  EXPECT_FALSE(sim::ReadFile("C:\\WINDOWS\\SYSTEM\\A.DLL", nullptr));
-  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM\\A.DLL"));
-  EXPECT_EQ(os::GetLastError(), 2u);
-  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\NOWHERE\\A.DLL"));
-  EXPECT_EQ(os::GetLastError(), 3u);
-  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM\\B.DLL"));
-  EXPECT_EQ(os::GetLastError(), 5u);
-  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM\\C.DLL"));
-  EXPECT_EQ(os::GetLastError(), 5u);
-  EXPECT_FALSE(os::DeleteFileA("C:\\WINDOWS\\SYSTEM"));
-  EXPECT_EQ(os::GetLastError(), 5u);
-}
-
 TEST_F(SimFiles, MoveFileExFailsLikeWindows98UnlessSupported) {
   EXPECT_FALSE(os::MoveFileExA("C:\\X", nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT));
   EXPECT_EQ(os::GetLastError(), 120u);
   sim::SetMoveFileExSupported(true);
   EXPECT_TRUE(os::MoveFileExA("C:\\X", nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT));
   EXPECT_EQ(sim::MoveFileExRequests(), std::vector<std::string>{"C:\\X=>"});
-}
-
-TEST_F(SimFiles, AMappingLargerThanTheFileGrowsItZeroFilled) {
-  sim::WriteFile("C:\\WINDOWS\\WININIT.INI", "abc");
-  os::HANDLE hFile = os::CreateFileA("C:\\WINDOWS\\WinInit.Ini", os::GENERIC_READ | os::GENERIC_WRITE, 0, nullptr,
-                                     os::OPEN_ALWAYS, os::FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(hFile, os::INVALID_HANDLE_VALUE);
-  EXPECT_EQ(os::GetFileSize(hFile, nullptr), 3u);
-  // No sharing: a second open fails.
-  EXPECT_EQ(os::CreateFileA("C:\\WINDOWS\\WININIT.INI", os::GENERIC_READ, os::FILE_SHARE_READ, nullptr,
-                            os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL, nullptr),
-            os::INVALID_HANDLE_VALUE);
-  EXPECT_EQ(os::GetLastError(), 32u);
-  os::HANDLE hMapping = os::CreateFileMappingA(hFile, nullptr, os::PAGE_READWRITE, 0, 8, nullptr);
-  ASSERT_NE(hMapping, nullptr);
-  char *pucView = static_cast<char *>(os::MapViewOfFile(hMapping, os::FILE_MAP_WRITE, 0, 0, 8));
-  ASSERT_NE(pucView, nullptr);
-  EXPECT_EQ(std::string(pucView, 8), std::string("abc\0\0\0\0\0", 8));
-  pucView[3] = 'd';
-  // A mapped file cannot be cut, as on Windows.
-  EXPECT_FALSE(os::SetEndOfFile(hFile));
-  EXPECT_EQ(os::GetLastError(), 1224u);
-  os::UnmapViewOfFile(pucView);
-  os::CloseHandle(hMapping);
-  EXPECT_EQ(os::SetFilePointer(hFile, 4, nullptr, os::FILE_BEGIN), 4u);
-  EXPECT_TRUE(os::SetEndOfFile(hFile));
-  os::CloseHandle(hFile);
-  std::string bytes;
-  ASSERT_TRUE(sim::ReadFile("C:\\WINDOWS\\WININIT.INI", &bytes));
-  EXPECT_EQ(bytes, "abcd");
-  EXPECT_EQ(sim::ListFiles(), std::vector<std::string>{"C:\\WINDOWS\\WININIT.INI"});
 }
 
 TEST_F(SimFiles, OpenHandlesOfEveryKindAreReported) {
