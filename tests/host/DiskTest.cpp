@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/host/ToolTest.h"
 #include "tests/support/HiveWriter.h"
 #include "tools/SimTool.h"
 
@@ -14,14 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string SAMPLES = std::string(UNINST_SOURCE_DIR) + "/samples/";
-
-std::string ReadAll(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using tooltest::MachineKeys;
+using tooltest::ReadAll;
+using tooltest::SAMPLES;
 
 void Mtools(const std::string &command) {
   ASSERT_EQ(std::system(("MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 " + command + " >/dev/null").c_str()), 0) << command;
@@ -33,32 +29,15 @@ struct Image {
   std::string windowsDir;  // the Windows folder's name
 };
 
-class DiskTest : public ::testing::Test {
+class DiskTest : public tooltest::ToolTest {
  protected:
-  void SetUp() override {
-    scratch = fs::temp_directory_path() / ("uninst-disk-test-" + std::to_string(::getpid()));
-    fs::remove_all(scratch);
-    fs::create_directories(scratch);
-  }
-  void TearDown() override {
-    fs::remove_all(scratch);
-  }
-
   // The sample as a machine folder whose drive holds SYSTEM.DAT (and MSDOS.SYS when the Windows
   // folder is not WINDOWS), and a disk image of that drive.
   fs::path Build(const std::string &sample, const Image &image) {
     fs::path machine = scratch / ("machine-" + sample + image.windowsDir);
     fs::create_directories(machine / "drive");
     fs::copy(SAMPLES + sample + "/drive/WINDOWS", machine / "drive" / image.windowsDir, fs::copy_options::recursive);
-    sim::Reset();
-    std::string error;
-    EXPECT_TRUE(sim::ImportRegistry(ReadAll(SAMPLES + sample + "/registry.reg"), &error)) << error;
-    std::vector<sim::RegistryKey> keys;
-    for (const sim::RegistryKey &key : sim::RegistryKeys()) {
-      if (key.path.compare(0, 18, "HKEY_LOCAL_MACHINE") == 0)
-        keys.push_back(key);
-    }
-    sim::Reset();
+    std::vector<sim::RegistryKey> keys = MachineKeys(SAMPLES + sample + "/registry.reg");
     std::ofstream(machine / "drive" / image.windowsDir / "SYSTEM.DAT", std::ios::binary) << hive::HiveImage(keys);
     if (image.windowsDir != "WINDOWS")
       std::ofstream(machine / "drive" / "MSDOS.SYS", std::ios::binary)
@@ -89,18 +68,6 @@ class DiskTest : public ::testing::Test {
     file.seekp(510);
     file.write("\x55\xAA", 2);
   }
-
-  int Run(std::vector<std::string> args, const std::string &out, std::string *pErr = nullptr) {
-    args.insert(args.end(), {"--quiet", "--out", (scratch / out).string()});
-    std::ostringstream stdOut;
-    std::ostringstream stdErr;
-    int iExitCode = simtool::RunTool(args, stdOut, stdErr, nullptr);
-    if (pErr)
-      *pErr = stdErr.str();
-    return iExitCode;
-  }
-
-  fs::path scratch;
 };
 
 TEST_F(DiskTest, APreviewOfTheDiskIsThePreviewOfTheSameMachineAsFolderAndHive) {

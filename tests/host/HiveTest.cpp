@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/host/ToolTest.h"
 #include "tests/support/HiveWriter.h"
 #include "tools/SimHive.h"
 #include "tools/SimTool.h"
@@ -18,19 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string SAMPLES = std::string(UNINST_SOURCE_DIR) + "/samples/";
+using tooltest::MachineKeys;
+using tooltest::ReadAll;
+using tooltest::SAMPLES;
+using tooltest::WriteAll;
+
 const std::string HKLM = "HKEY_LOCAL_MACHINE";
-
-std::string ReadAll(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const fs::path &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string Command(const std::string &command) {
   std::string out;
@@ -114,40 +108,7 @@ std::vector<std::string> ExportedItems(const std::string &text) {
   return items;
 }
 
-std::vector<sim::RegistryKey> MachineKeys(const fs::path &regFile) {
-  sim::Reset();
-  std::string error;
-  EXPECT_TRUE(sim::ImportRegistry(ReadAll(regFile), &error)) << error;
-  std::vector<sim::RegistryKey> keys = sim::RegistryKeys();
-  keys.erase(std::remove_if(keys.begin(), keys.end(),
-                            [](const sim::RegistryKey &key) { return key.path.compare(0, HKLM.size(), HKLM) != 0; }),
-             keys.end());
-  sim::Reset();
-  return keys;
-}
-
-class HiveTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    scratch = fs::temp_directory_path() / ("uninst-hive-test-" + std::to_string(::getpid()));
-    fs::remove_all(scratch);
-    fs::create_directories(scratch);
-  }
-  void TearDown() override {
-    fs::remove_all(scratch);
-    sim::Reset();
-  }
-  // The tool's exit code; *pErr gets its standard error.
-  int Run(std::vector<std::string> args, const std::string &out, std::string *pErr = nullptr) {
-    args.insert(args.end(), {"--quiet", "--out", (scratch / out).string()});
-    std::ostringstream stdOut, stdErr;
-    int iExitCode = simtool::RunTool(args, stdOut, stdErr, nullptr);
-    if (pErr)
-      *pErr = stdErr.str();
-    return iExitCode;
-  }
-  fs::path scratch;
-};
+class HiveTest : public tooltest::ToolTest {};
 
 // What the tests rely on: the writer's files read by libcreg as the registry they were written
 // from, and the tool taking them in as the same keys and values, in order.

@@ -15,20 +15,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/host/ToolTest.h"
 #include "tools/SimTool.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string SAMPLES = std::string(UNINST_SOURCE_DIR) + "/samples/";
-
-std::string ReadAll(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using tooltest::ReadAll;
+using tooltest::SAMPLES;
 
 // Every file of a folder with its bytes, by relative path (upper-cased when fFold: Windows names
 // are case-insensitive, and the drive keeps the case a file was created with).
@@ -69,17 +64,8 @@ struct ToolRun {
   }
 };
 
-class SimToolTest : public ::testing::Test {
+class SimToolTest : public tooltest::ToolTest {
  protected:
-  void SetUp() override {
-    scratch = fs::temp_directory_path() / ("uninst-sim-test-" + std::to_string(::getpid()));
-    fs::remove_all(scratch);
-    fs::create_directories(scratch);
-  }
-  void TearDown() override {
-    fs::remove_all(scratch);
-  }
-
   ToolRun Run(std::vector<std::string> args, std::istream *pTerminal = nullptr) {
     ToolRun run{0, "", "", scratch / ("run" + std::to_string(++runs))};
     args.push_back("--out");
@@ -104,7 +90,6 @@ class SimToolTest : public ::testing::Test {
     sim::Reset();
   }
 
-  fs::path scratch;
   int runs = 0;
 };
 

@@ -1,0 +1,77 @@
+// What the tests of uninst-sim share: the sample machines, files read and written whole, and a
+// fixture with a scratch folder of its own that runs the tool in-process.
+#ifndef UNINST_TESTS_HOST_TOOLTEST_H
+#define UNINST_TESTS_HOST_TOOLTEST_H
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+#include "tools/SimTool.h"
+
+namespace tooltest {
+
+namespace fs = std::filesystem;
+
+inline const std::string SAMPLES = std::string(UNINST_SOURCE_DIR) + "/samples/";
+
+inline std::string ReadAll(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteAll(const fs::path &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+/// The HKEY_LOCAL_MACHINE keys of a REGEDIT4 file (a registry file holds no other root).
+inline std::vector<sim::RegistryKey> MachineKeys(const fs::path &regFile) {
+  sim::Reset();
+  std::string error;
+  EXPECT_TRUE(sim::ImportRegistry(ReadAll(regFile), &error)) << error;
+  std::vector<sim::RegistryKey> keys = sim::RegistryKeys();
+  const std::string root = "HKEY_LOCAL_MACHINE";
+  keys.erase(std::remove_if(keys.begin(), keys.end(),
+                            [&](const sim::RegistryKey &key) { return key.path.compare(0, root.size(), root) != 0; }),
+             keys.end());
+  sim::Reset();
+  return keys;
+}
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scratch = fs::temp_directory_path() / ("uninst-tool-test-" + std::to_string(::getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+  }
+  void TearDown() override {
+    fs::remove_all(scratch);
+    sim::Reset();
+  }
+  // The tool's exit code for a quiet run recording into scratch/out; *pErr gets its standard error.
+  int Run(std::vector<std::string> args, const std::string &out, std::string *pErr = nullptr) {
+    args.insert(args.end(), {"--quiet", "--out", (scratch / out).string()});
+    std::ostringstream stdOut;
+    std::ostringstream stdErr;
+    int iExitCode = simtool::RunTool(args, stdOut, stdErr, nullptr);
+    if (pErr)
+      *pErr = stdErr.str();
+    return iExitCode;
+  }
+
+  fs::path scratch;
+};
+
+}  // namespace tooltest
+
+#endif
