@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <map>
+#include <sstream>
 #include <vector>
 
 extern char **environ;
@@ -121,30 +121,23 @@ std::vector<std::pair<std::string, bool>> ListFolder(const Disk &disk, const std
   if (listing.iStatus != 0)
     Unreadable(disk, folder, FirstLine(listing.err));
   std::vector<std::pair<std::string, bool>> entries;
-  std::map<std::string, std::string> byFoldedName;
-  size_t start = 0;
-  while (start < listing.out.size()) {
-    size_t end = listing.out.find('\n', start);
-    std::string line = listing.out.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    start = end == std::string::npos ? listing.out.size() : end + 1;
+  std::vector<std::string> names;
+  std::istringstream lines(listing.out);
+  std::string line;
+  while (std::getline(lines, line)) {
     if (line.compare(0, prefix.size(), prefix) != 0)
       continue;
     std::string name = line.substr(prefix.size());
     bool fFolder = !name.empty() && name.back() == '/';
     if (fFolder)
       name.pop_back();
-    std::string problem = sim::DriveNameProblem(name);
-    std::string programName;
-    sim::Cp1252FromUtf8(name, &programName);
-    std::string folded = programName;
-    std::transform(folded.begin(), folded.end(), folded.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-    if (problem.empty() && !byFoldedName.emplace(folded, name).second)
-      problem = "differs only in case from " + byFoldedName[folded];
-    if (!problem.empty())
-      Unreadable(disk, folder.empty() ? name : folder + "/" + name, problem);
     entries.emplace_back(name, fFolder);
+    names.push_back(name);
   }
+  std::string name;
+  std::string problem = sim::FolderNamesProblem(names, &name);
+  if (!problem.empty())
+    Unreadable(disk, folder.empty() ? name : folder + "/" + name, problem);
   return entries;
 }
 
@@ -214,11 +207,9 @@ void CopyDiskFolder(const Disk &disk, const std::string &folder, const std::stri
 
 std::string WindowsDirectoryOf(const std::string &msdosSys) {
   bool fPaths = false;
-  size_t start = 0;
-  while (start < msdosSys.size()) {
-    size_t end = msdosSys.find('\n', start);
-    std::string line = msdosSys.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    start = end == std::string::npos ? msdosSys.size() : end + 1;
+  std::istringstream lines(msdosSys);
+  std::string line;
+  while (std::getline(lines, line)) {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
       line.pop_back();
     std::string folded = line;

@@ -1,8 +1,8 @@
 // The C: drive of the simulated machine, backed by a host folder that only this machine uses.
 // Windows paths are resolved as Windows resolves them before anything touches the host: '/' is
 // a separator, empty and "." components drop out, ".." removes the component before it and stops
-// at C:\, trailing dots and blanks of a name are ignored, and names compare ignoring ASCII case at
-// every level. The program sees every name in code page 1252; the host folder holds their UTF-8
+// at C:\, trailing dots and blanks go as Win32 takes them off, and names compare ignoring ASCII
+// case at every level. The program sees every name in code page 1252; the host folder holds their UTF-8
 // forms. A resolved host path is built only of names read from the folder itself or of names
 // that cannot climb out of it, so nothing outside the drive is reached. Searches list their
 // matches in ascending lower-cased name order (a FAT directory keeps creation order, which a host
@@ -393,12 +393,20 @@ void EmptyDrive() {
 
 }  // namespace
 
-std::string DriveNameProblem(const std::string &hostName) {
-  std::string name;
-  if (!Cp1252FromUtf8(hostName, &name))
-    return "a name with no code page 1252 form";
-  if (WithoutTrailingDotsAndBlanks(name) != name || !ValidNames({name}, false))
-    return "a name Windows cannot hold";
+std::string FolderNamesProblem(const std::vector<std::string> &hostNames, std::string *pName) {
+  std::map<std::string, std::string> byFoldedName;
+  for (const std::string &hostName : hostNames) {
+    *pName = hostName;
+    std::string name;
+    if (!Cp1252FromUtf8(hostName, &name))
+      return "a name with no code page 1252 form";
+    if (WithoutTrailingDotsAndBlanks(name) != name || !ValidNames({name}, false))
+      return "a name Windows cannot hold";
+    auto inserted = byFoldedName.emplace(Fold(name), hostName);
+    if (!inserted.second)
+      return "differs only in case from " + inserted.first->second + " (Windows cannot hold both)";
+  }
+  pName->clear();
   return "";
 }
 
@@ -409,7 +417,7 @@ std::string CheckImageFolder(const std::string &folder) {
   DIR *pDir = opendir(folder.c_str());
   if (pDir == nullptr)
     return folder + ": cannot be read";
-  std::map<std::string, std::string> byFoldedName;
+  std::vector<std::string> names;
   std::vector<std::string> subfolders;
   std::string problem;
   while (dirent *pEntry = readdir(pDir)) {
@@ -418,25 +426,22 @@ std::string CheckImageFolder(const std::string &folder) {
       continue;
     std::string path = folder + "/" + hostName;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
+    if (lstat(path.c_str(), &st) != 0)
       problem = path + ": cannot be read";
-    } else if (S_ISLNK(st.st_mode)) {
+    else if (S_ISLNK(st.st_mode))
       problem = path + ": a symbolic link (a Windows drive holds only files and folders)";
-    } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
       problem = path + ": neither a plain file nor a folder";
-    } else if (!(problem = DriveNameProblem(hostName)).empty()) {
-      problem = path + ": " + problem;
-    } else {
-      auto inserted = byFoldedName.emplace(Fold(ProgramName(hostName)), hostName);
-      if (!inserted.second)
-        problem = path + ": differs only in case from " + inserted.first->second + " (Windows cannot hold both)";
-      else if (S_ISDIR(st.st_mode))
-        subfolders.push_back(path);
-    }
+    else if (S_ISDIR(st.st_mode))
+      subfolders.push_back(path);
     if (!problem.empty())
       break;
+    names.push_back(hostName);
   }
   closedir(pDir);
+  std::string name;
+  if (problem.empty() && !(problem = FolderNamesProblem(names, &name)).empty())
+    problem = folder + "/" + name + ": " + problem;
   for (size_t i = 0; problem.empty() && i < subfolders.size(); ++i)
     problem = CheckImageFolder(subfolders[i]);
   return problem;
@@ -588,8 +593,8 @@ std::string HostPath(const std::string &winPath) {
 }
 
 void WriteFile(const std::string &winPath, const std::string &bytes) {
-  size_t slash = NormalPath(winPath).rfind('\\');
-  MakeFolders(NormalPath(winPath).substr(0, slash));
+  std::string normal = NormalPath(winPath);
+  MakeFolders(normal.substr(0, normal.rfind('\\')));
   Resolved r = Resolve(winPath);
   if (r.fValid && r.fParentExists)
     std::ofstream(r.hostPath, std::ios::binary | std::ios::trunc) << bytes;

@@ -128,10 +128,12 @@ struct DriveSource {
 };
 /// Empties the drive and takes it from the source from now on: a folder is listed when a path
 /// first goes through it, a file is read when it is first opened or read (or listed by ListFiles). The source's names
-/// must pass DriveNameProblem() and differ in more than ASCII case (the source checks them).
+/// must pass FolderNamesProblem() (the source checks them).
 void AttachDrive(const DriveSource &source);
-/// Why a host name cannot be a name on a Windows drive ("" when it can).
-std::string DriveNameProblem(const std::string &hostName);
+/// Why the host names of one folder cannot be names on a Windows drive: a name with no code page
+/// 1252 form or that Windows cannot hold, or two that differ only in ASCII case; *pName is the
+/// first such name. "" when they can.
+std::string FolderNamesProblem(const std::vector<std::string> &hostNames, std::string *pName);
 struct FolderEntry {
   std::string hostName;
   bool fFolder;
