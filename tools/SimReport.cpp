@@ -1,7 +1,5 @@
-// What a run did, from the machine before and after: the report and the undo image.
+// What a run did, from the changes its calls recorded: the report and the undo image.
 #include <algorithm>
-#include <cstdio>
-#include <map>
 #include <set>
 #include <sstream>
 

@@ -1,11 +1,8 @@
 // The run: load the image onto a fresh simulated machine, run WinMain, show and record the lot.
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <set>
-#include <sstream>
 
 #include "tools/MappedFile.h"
 #include "tools/SimDisk.h"
@@ -193,15 +190,13 @@ std::vector<std::string> TouchedFolders(const sim::Changes &changes) {
     folders.push_back(FolderOf(file));
   for (const sim::WrittenFile &file : changes.writtenFiles)
     folders.push_back(FolderOf(file.path));
-  std::vector<std::string> hostFolders;
+  std::set<std::string> hostFolders;
   std::vector<std::string> touched;
   for (const std::string &folder : folders) {
     std::vector<sim::FolderEntry> entries;
     std::string hostFolder = sim::FolderEntries(folder, &entries);
-    if (!hostFolder.empty() && std::find(hostFolders.begin(), hostFolders.end(), hostFolder) == hostFolders.end()) {
-      hostFolders.push_back(hostFolder);
+    if (!hostFolder.empty() && hostFolders.insert(hostFolder).second)
       touched.push_back(folder);
-    }
   }
   return touched;
 }
@@ -271,10 +266,6 @@ int Fail(std::ostream &err, const std::string &message) {
   sim::Reset();
   return EXIT_TOOL_ERROR;
 }
-
-}  // namespace
-
-namespace {
 
 // The run on the loaded machine, and its record. Throws DiskError.
 int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
