@@ -35,7 +35,8 @@ namespace {
 const os::DWORD ERROR_INVALID_NAME = 123;
 
 struct Resolved {
-  bool fValid;           // a C:\ path whose names Windows accepts
+  bool fOnDrive;         // a C:\ path
+  bool fValid;           // ... whose names Windows accepts
   bool fParentExists;    // every folder on the way exists
   bool fExists;          // the last part exists
   std::string hostPath;  // existing parts as the host spells them, the rest in UTF-8
@@ -170,7 +171,7 @@ std::string FindEntry(const std::string &folder, const std::string &name) {
 }
 
 Resolved ResolveParts(const std::vector<std::string> &parts) {
-  Resolved r{true, true, true, M().driveRoot};
+  Resolved r{true, true, true, true, M().driveRoot};
   for (size_t i = 0; i < parts.size(); ++i) {
     std::string entry = r.fExists ? FindEntry(r.hostPath, parts[i]) : "";
     if (entry.empty()) {
@@ -191,8 +192,7 @@ bool IsDirectory(const std::string &hostPath) {
 
 // 3 for a path that is not on C:\ or whose folders are missing, 123 for a name Windows refuses.
 os::DWORD PathError(const std::string &winPath, const Resolved &r) {
-  std::vector<std::string> parts;
-  if (!SplitPath(winPath, &parts))
+  if (!r.fOnDrive)
     return os::ERROR_PATH_NOT_FOUND;
   if (!r.fValid)
     return ERROR_INVALID_NAME;
@@ -217,8 +217,9 @@ bool SplitSearch(const std::string &spec, std::vector<std::string> *pParts) {
 
 Resolved Resolve(const std::string &winPath) {
   std::vector<std::string> parts;
-  if (!SplitPath(winPath, &parts) || !ValidNames(parts, false))
-    return Resolved{false, false, false, M().driveRoot};
+  bool fOnDrive = SplitPath(winPath, &parts);
+  if (!fOnDrive || !ValidNames(parts, false))
+    return Resolved{fOnDrive, false, false, false, M().driveRoot};
   return ResolveParts(parts);
 }
 
