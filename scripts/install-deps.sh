@@ -20,6 +20,8 @@ tool cmake
 tool g++
 tool nlohmann-json3-dev
 tool libcli11-dev
+# uninst-sim --hive: libcreg reads Windows 9x registry files (its header needs libbfio's, which
+# the package does not pull in), libmspack the .CAB registry backups.
 tool libcreg-dev
 tool libbfio-dev
 tool libmspack-dev
@@ -46,12 +48,7 @@ need time
 need locales-all
 need mtools
 need xorriso
-# uninst-sim --hive: libcreg reads Windows 9x registry files (its header needs libbfio's, which
-# the package does not pull in), libmspack the .CAB registry backups; cregexport and gcab are
-# the tests' independent reader and CAB writer.
-need libcreg-dev
-need libbfio-dev
-need libmspack-dev
+# cregexport and gcab: the tests' independent registry file reader and CAB writer.
 need libcreg-utils
 need gcab
 
