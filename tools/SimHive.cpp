@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -187,7 +188,7 @@ struct Reader {
     int iValues = 0;
     if (libcreg_key_get_number_of_values(pKey, &iValues, &pError) != 1)
       return Failed();
-    std::vector<std::string> seen;
+    std::set<std::string> seen;  // folded names: a list of shared DLLs holds thousands
     for (int i = 0; i < iValues; ++i) {
       libcreg_value_t *pValue = nullptr;
       sim::RegistryValue value;
@@ -195,8 +196,7 @@ struct Reader {
       libcreg_value_free(&pValue, nullptr);
       if (!fRead)
         return Failed();
-      seen.push_back(Fold(value.name));
-      if (std::count(seen.begin(), seen.end(), seen.back()) > 1)
+      if (!seen.insert(Fold(value.name)).second)
         return DAMAGED + "two values named \"" + Shown(value.name) + "\" in key " + Shown(where);
       pOut->values.push_back(std::move(value));
     }
@@ -236,7 +236,7 @@ std::string ReadKeys(libcreg_file_t *pFile, std::vector<sim::RegistryKey> *pKeys
     bool fRoot = current.path.empty();
     if (error.empty() && fRoot && !key.values.empty())
       error = DAMAGED + "values in the root key";
-    std::vector<std::string> names;
+    std::set<std::string> names;  // folded
     for (libcreg_key_t *pSubKey : subKeys) {
       std::string name;
       if (error.empty() && !reader.KeyName(pSubKey, &name))
@@ -244,8 +244,7 @@ std::string ReadKeys(libcreg_file_t *pFile, std::vector<sim::RegistryKey> *pKeys
       else if (error.empty() && (name.empty() || name.find_first_of(std::string("\\\0", 2)) != std::string::npos))
         error = DAMAGED + "a key named \"" + Shown(name) + "\" under " +
                 (current.path.empty() ? "the root" : Shown(current.path));
-      names.push_back(Fold(name));
-      if (error.empty() && std::count(names.begin(), names.end(), names.back()) > 1)
+      if (error.empty() && !names.insert(Fold(name)).second)
         error = DAMAGED + "two keys named \"" + Shown(name) + "\" under " +
                 (current.path.empty() ? "the root" : Shown(current.path));
       pending.push_back({pSubKey, current.path.empty() ? name : current.path + "\\" + name});

@@ -21,6 +21,8 @@ const std::uint32_t TYPE_DWORD = 4;
 
 // ---- writing ------------------------------------------------------------------------------
 
+const char HEX_DIGITS[] = "0123456789abcdef";
+
 inline void AppendQuoted(std::string *pOut, std::string_view text) {
   pOut->push_back('"');
   size_t start = 0;
@@ -35,23 +37,16 @@ inline void AppendQuoted(std::string *pOut, std::string_view text) {
   pOut->push_back('"');
 }
 
-inline std::string Quote(const std::string &text) {
-  std::string quoted;
-  AppendQuoted(&quoted, text);
-  return quoted;
-}
-
 // Hex bytes wrapped as regedit wraps them: a backslash and two blanks past column 74, column
 // being where the first byte starts.
 inline void AppendHex(std::string *pOut, size_t column, std::string_view data) {
-  static const char DIGITS[] = "0123456789abcdef";
   size_t start = pOut->size();
   pOut->resize(start + data.size() * 3 + (data.size() / 20 + 1) * 5);
   char *pucOut = &(*pOut)[start];
   for (size_t i = 0; i < data.size(); ++i) {
     unsigned char ucByte = static_cast<unsigned char>(data[i]);
-    *pucOut++ = DIGITS[ucByte >> 4];
-    *pucOut++ = DIGITS[ucByte & 15];
+    *pucOut++ = HEX_DIGITS[ucByte >> 4];
+    *pucOut++ = HEX_DIGITS[ucByte & 15];
     column += 2;
     if (i + 1 < data.size()) {
       *pucOut++ = ',';
@@ -63,12 +58,6 @@ inline void AppendHex(std::string *pOut, size_t column, std::string_view data) {
     }
   }
   pOut->resize(static_cast<size_t>(pucOut - pOut->data()));
-}
-
-inline std::string HexLine(const std::string &start, const std::string &data) {
-  std::string out = start;
-  AppendHex(&out, start.size(), data);
-  return out;
 }
 
 // A value's line (without its line end). data is the value's raw bytes; a text value holds its
@@ -88,13 +77,12 @@ inline void AppendValueLine(std::string *pOut, std::string_view name, std::uint3
     AppendQuoted(pOut, data.substr(0, data.size() - 1));
     return;
   }
-  static const char DIGITS[] = "0123456789abcdef";
   if (ulType == TYPE_DWORD && data.size() == 4) {
     pOut->append("dword:");
     for (int i = 3; i >= 0; --i) {
       unsigned char ucByte = static_cast<unsigned char>(data[static_cast<size_t>(i)]);
-      pOut->push_back(DIGITS[ucByte >> 4]);
-      pOut->push_back(DIGITS[ucByte & 15]);
+      pOut->push_back(HEX_DIGITS[ucByte >> 4]);
+      pOut->push_back(HEX_DIGITS[ucByte & 15]);
     }
     return;
   }
@@ -104,7 +92,7 @@ inline void AppendValueLine(std::string *pOut, std::string_view name, std::uint3
     char ucKind[16];
     int iDigits = 0;
     for (std::uint32_t ulRest = ulType; iDigits == 0 || ulRest != 0; ulRest >>= 4)
-      ucKind[iDigits++] = DIGITS[ulRest & 15];
+      ucKind[iDigits++] = HEX_DIGITS[ulRest & 15];
     pOut->append("hex(");
     while (iDigits > 0)
       pOut->push_back(ucKind[--iDigits]);

@@ -50,16 +50,6 @@ void WriteKey(KeyId id, std::string *pPath, std::string *pOut, const std::functi
 
 }  // namespace
 
-const RegRoot *RootOf(KeyId key) {
-  while (Key(key).parent != NO_KEY)
-    key = Key(key).parent;
-  for (const RegRoot &root : M().roots) {
-    if (root.key == key)
-      return &root;
-  }
-  return nullptr;
-}
-
 void RecordRemovedKey(KeyId key) {
   if (const RegRoot *pRoot = RootOf(key))
     CollectKey(*pRoot, key, &M().changes.removedKeys);

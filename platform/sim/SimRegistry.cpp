@@ -173,18 +173,30 @@ KeyId NewKey(KeyId parent, std::string_view name) {
   return id;
 }
 
+// The slot holding key's subkey of that name (ulHash being ChildHash of both), or the free slot
+// that ends the probe, where it would go. The index must have slots.
+size_t ProbeChild(KeyId key, std::string_view name, std::uint32_t ulHash) {
+  const Machine &m = M();
+  const size_t mask = m.childSlots.size() - 1;
+  size_t slot = ulHash & mask;
+  for (; m.childSlots[slot] != FREE_SLOT; slot = (slot + 1) & mask) {
+    if (m.childSlots[slot] >> 32 != ulHash)
+      continue;
+    const RegKey &child = m.regKeys[IdIn(m.childSlots[slot])];
+    if (child.parent == key && SameFolded(child.name, name))
+      break;
+  }
+  return slot;
+}
+
 // The subkey of that name, made when missing: one probe of the index either way.
 KeyId ChildOrNew(KeyId key, std::string_view name) {
   ReserveSlots(1);
   Machine &m = M();
-  const size_t mask = m.childSlots.size() - 1;
   const std::uint32_t ulHash = ChildHash(key, name);
-  size_t slot = ulHash & mask;
-  for (; m.childSlots[slot] != FREE_SLOT; slot = (slot + 1) & mask) {
-    KeyId id = IdIn(m.childSlots[slot]);
-    if (m.childSlots[slot] >> 32 == ulHash && m.regKeys[id].parent == key && SameFolded(m.regKeys[id].name, name))
-      return id;
-  }
+  const size_t slot = ProbeChild(key, name, ulHash);
+  if (m.childSlots[slot] != FREE_SLOT)
+    return IdIn(m.childSlots[slot]);
   KeyId id = NewKey(key, name);
   m.childSlots[slot] = SlotOf(ulHash, id);
   ++m.childCount;
@@ -202,20 +214,11 @@ RegKey &Key(KeyId id) {
 }
 
 KeyId ChildOf(KeyId key, std::string_view name) {
-  Machine &m = M();
-  if (m.childSlots.empty())
+  const std::vector<std::uint64_t> &slots = M().childSlots;
+  if (slots.empty())
     return NO_KEY;
-  const size_t mask = m.childSlots.size() - 1;
-  const std::uint32_t ulHash = ChildHash(key, name);
-  for (size_t slot = ulHash & mask; m.childSlots[slot] != FREE_SLOT; slot = (slot + 1) & mask) {
-    if (m.childSlots[slot] >> 32 != ulHash)
-      continue;
-    KeyId id = IdIn(m.childSlots[slot]);
-    const RegKey &child = m.regKeys[id];
-    if (child.parent == key && SameFolded(child.name, name))
-      return id;
-  }
-  return NO_KEY;
+  const std::uint64_t entry = slots[ProbeChild(key, name, ChildHash(key, name))];
+  return entry == FREE_SLOT ? NO_KEY : IdIn(entry);
 }
 
 KeyId CreatePath(KeyId key, std::string_view path) {
@@ -257,6 +260,16 @@ std::string KeyPath(const RegRoot &root, KeyId key) {
   for (; key != NO_KEY && key != root.key; key = Key(key).parent)
     path = "\\" + Key(key).name + path;
   return root.name + path;
+}
+
+const RegRoot *RootOf(KeyId key) {
+  while (Key(key).parent != NO_KEY)
+    key = Key(key).parent;
+  for (const RegRoot &root : M().roots) {
+    if (root.key == key)
+      return &root;
+  }
+  return nullptr;
 }
 
 RegRoot *RootByName(const std::string &name) {
