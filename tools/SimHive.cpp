@@ -137,14 +137,6 @@ std::string Reason(libcreg_error_t **ppError) {
   return "libcreg: " + (reason.empty() ? std::string("unreadable") : reason);
 }
 
-std::string Fold(std::string text) {
-  for (char &c : text) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 struct Reader {
   libcreg_error_t *pError = nullptr;
   std::string where;  // the key being read, for the error line
@@ -196,7 +188,7 @@ struct Reader {
       libcreg_value_free(&pValue, nullptr);
       if (!fRead)
         return Failed();
-      if (!seen.insert(Fold(value.name)).second)
+      if (!seen.insert(sim::Fold(value.name)).second)
         return DAMAGED + "two values named \"" + Shown(value.name) + "\" in key " + Shown(where);
       pOut->values.push_back(std::move(value));
     }
@@ -244,7 +236,7 @@ std::string ReadKeys(libcreg_file_t *pFile, std::vector<sim::RegistryKey> *pKeys
       else if (error.empty() && (name.empty() || name.find_first_of(std::string("\\\0", 2)) != std::string::npos))
         error = DAMAGED + "a key named \"" + Shown(name) + "\" under " +
                 (current.path.empty() ? "the root" : Shown(current.path));
-      if (error.empty() && !names.insert(Fold(name)).second)
+      if (error.empty() && !names.insert(sim::Fold(name)).second)
         error = DAMAGED + "two keys named \"" + Shown(name) + "\" under " +
                 (current.path.empty() ? "the root" : Shown(current.path));
       pending.push_back({pSubKey, current.path.empty() ? name : current.path + "\\" + name});
@@ -397,7 +389,7 @@ std::string ExtractSystemDat(const std::string &cabinet, std::string *pHive) {
   } else {
     mscabd_file *pFound = nullptr;
     for (mscabd_file *pEntry = pCabinet->files; pEntry != nullptr && pFound == nullptr; pEntry = pEntry->next) {
-      if (Fold(pEntry->filename) == "SYSTEM.DAT")
+      if (sim::SameName(pEntry->filename, "SYSTEM.DAT"))
         pFound = pEntry;
     }
     if (pFound == nullptr)

@@ -11,14 +11,6 @@ namespace simtool {
 
 namespace {
 
-std::string Fold(std::string text) {
-  for (char &c : text) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 bool IsUnder(const std::string &folded, const std::string &foldedAncestor) {
   return folded.size() > foldedAncestor.size() && folded[foldedAncestor.size()] == '\\' &&
          folded.compare(0, foldedAncestor.size(), foldedAncestor) == 0;
@@ -29,14 +21,14 @@ bool IsUnder(const std::string &folded, const std::string &foldedAncestor) {
 std::vector<std::vector<sim::RegistryKey>> RemovedSubtrees(const sim::Changes &changes) {
   std::vector<std::vector<sim::RegistryKey>> subtrees;
   for (const sim::RegistryKey &key : changes.removedKeys) {
-    std::string folded = Fold(key.path);
-    if (!subtrees.empty() && IsUnder(folded, Fold(subtrees.back().front().path))) {
+    std::string folded = sim::Fold(key.path);
+    if (!subtrees.empty() && IsUnder(folded, sim::Fold(subtrees.back().front().path))) {
       subtrees.back().push_back(key);
       continue;
     }
     std::vector<sim::RegistryKey> subtree{key};
     for (auto it = subtrees.begin(); it != subtrees.end();) {
-      if (IsUnder(Fold(it->front().path), folded)) {
+      if (IsUnder(sim::Fold(it->front().path), folded)) {
         subtree.insert(subtree.end(), it->begin(), it->end());
         it = subtrees.erase(it);
       } else {
@@ -49,9 +41,9 @@ std::vector<std::vector<sim::RegistryKey>> RemovedSubtrees(const sim::Changes &c
 }
 
 bool InRemovedKey(const std::string &keyPath, const std::vector<std::vector<sim::RegistryKey>> &subtrees) {
-  std::string folded = Fold(keyPath);
+  std::string folded = sim::Fold(keyPath);
   return std::any_of(subtrees.begin(), subtrees.end(), [&](const std::vector<sim::RegistryKey> &subtree) {
-    std::string root = Fold(subtree.front().path);
+    std::string root = sim::Fold(subtree.front().path);
     return folded == root || IsUnder(folded, root);
   });
 }
@@ -161,9 +153,9 @@ Report BuildReport(const sim::Changes &changes, int iExitCode) {
   }
   report.valuesLeft = ValuesLeft(sim::Trace());
   report.filesDeleted = changes.deletedFiles;
-  std::string winInit = Fold(sim::NormalPath(sim::WindowsDirectory() + "\\WININIT.INI"));
+  std::string winInit = sim::Fold(sim::NormalPath(sim::WindowsDirectory() + "\\WININIT.INI"));
   for (const sim::WrittenFile &file : changes.writtenFiles) {
-    if (Fold(sim::NormalPath(file.path)) == winInit)
+    if (sim::Fold(sim::NormalPath(file.path)) == winInit)
       report.winInitLinesAdded = AddedLines(file.before, file.after);
   }
   report.filesQueued = QueuedFiles(report.winInitLinesAdded);

@@ -136,9 +136,6 @@ bool Fails(Call kind, const std::string &path, os::DWORD *pCode);
 void SetLastError(os::DWORD dwCode);
 std::uintptr_t NewHandle();
 void Problem(const std::string &what);
-/// ASCII-only case folding, as the simulated machine compares names.
-std::string Fold(const std::string &text);
-bool SameName(const std::string &a, const std::string &b);
 void ResetRegistry();
 void ResetFiles();
 void CloseAllFiles();

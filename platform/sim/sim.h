@@ -97,6 +97,14 @@ bool KeyExists(os::HKEY hRoot, const std::string &path);
 /// Whether a value exists; *pData (when given) receives its raw data.
 bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, std::string *pData);
 
+// ---- Names ----------------------------------------------------------------------------------
+
+/// A name as the simulated machine compares names (keys, values, files): ASCII letters in lower
+/// case, every other byte as it is.
+std::string Fold(const std::string &text);
+/// Whether two names are one to the simulated machine.
+bool SameName(const std::string &a, const std::string &b);
+
 // ---- Code page 1252 -------------------------------------------------------------------------
 
 /// Code page 1252 text as UTF-8. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F,
