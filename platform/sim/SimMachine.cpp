@@ -37,17 +37,25 @@ Machine &M() {
   return machine;
 }
 
+char FoldChar(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string Fold(const std::string &text) {
   std::string folded = text;
-  for (char &c : folded) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char &c : folded)
+    c = FoldChar(c);
   return folded;
 }
 
-bool SameName(const std::string &a, const std::string &b) {
-  return a.size() == b.size() && Fold(a) == Fold(b);
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && FoldChar(a[i]) != FoldChar(b[i]))
+      return false;
+  }
+  return true;
 }
 
 bool Fails(Call kind, const std::string &path, os::DWORD *pCode) {

@@ -12,20 +12,6 @@ namespace sim {
 namespace {
 const os::LONG ERROR_KEY_DELETED = 1018;
 
-char FoldChar(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameFolded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && FoldChar(a[i]) != FoldChar(b[i]))
-      return false;
-  }
-  return true;
-}
-
 const std::uint64_t FREE_SLOT = ~std::uint64_t(0);
 
 std::uint32_t ChildHash(KeyId parent, std::string_view name) {
@@ -183,7 +169,7 @@ size_t ProbeChild(KeyId key, std::string_view name, std::uint32_t ulHash) {
     if (m.childSlots[slot] >> 32 != ulHash)
       continue;
     const RegKey &child = m.regKeys[IdIn(m.childSlots[slot])];
-    if (child.parent == key && SameFolded(child.name, name))
+    if (child.parent == key && SameName(child.name, name))
       break;
   }
   return slot;
@@ -233,7 +219,7 @@ RegValue *ValueOf(KeyId key, std::string_view name) {
     return it == owner.valueIndex->end() ? nullptr : &owner.values[it->second];
   }
   for (RegValue &value : owner.values) {
-    if (SameFolded(value.name, name))
+    if (SameName(value.name, name))
       return &value;
   }
   return nullptr;
@@ -290,7 +276,7 @@ RegRoot *RootByHandle(os::HKEY hKey) {
 
 RegRoot &AddRoot(std::string_view name) {
   for (RegRoot &root : M().roots) {
-    if (SameFolded(root.name, name))
+    if (SameName(root.name, name))
       return root;
   }
   static const struct {

@@ -102,8 +102,10 @@ bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, 
 /// A name as the simulated machine compares names (keys, values, files): ASCII letters in lower
 /// case, every other byte as it is.
 std::string Fold(const std::string &text);
+/// One byte of a name as Fold() gives it.
+char FoldChar(char c);
 /// Whether two names are one to the simulated machine.
-bool SameName(const std::string &a, const std::string &b);
+bool SameName(std::string_view a, std::string_view b);
 
 // ---- Code page 1252 -------------------------------------------------------------------------
 
