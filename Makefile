@@ -1,11 +1,13 @@
 # Thin driver over the CMake presets. `make test` installs what is missing (as root), builds the
-# host, Win32 and Win32-test builds and runs every test: host, Wine and the fuzzers.
+# host, Win32 and Win32-test builds and runs every test: host, Wine and the fuzzers. The Wine
+# tests run the i686 build under 32-bit Wine, or the x86_64 build of the same sources under
+# 64-bit Wine where the machine runs no 32-bit program (scripts/test-win32.sh decides).
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 SOAK_SEEDS ?= 3000
 
-.PHONY: all deps host win32 win32-tests test test-host test-win32 fuzz fuzz-build demo dist clean bench soak
+.PHONY: all deps host win32 win32-tests win64-tests test test-host test-win32 fuzz fuzz-build demo dist clean bench soak
 
 all: host win32
 
@@ -24,12 +26,15 @@ win32-tests: deps
 	cmake --preset win32-tests
 	cmake --build --preset win32-tests -j $(JOBS)
 
+win64-tests: deps
+	cmake --preset win64-tests
+	cmake --build --preset win64-tests -j $(JOBS)
+
 test-host: host
 	ctest --preset host -j $(JOBS)
 
-test-win32: host win32 win32-tests
-	ctest --preset win32
-	ctest --preset win32-tests
+test-win32: host win32
+	bash scripts/test-win32.sh $(JOBS)
 
 fuzz-build: deps
 	cmake --preset fuzz

@@ -1,6 +1,7 @@
 // Win32 base types, handles, constants and result codes, declared without <windows.h> so that
 // the uninstaller's own code compiles unchanged over the real DLLs and over the simulation.
-// Sizes and values are those of the i686 Win32 ABI.
+// Sizes and values are those of the Win32 ABI, on i686 and on x86_64 alike (LONG and DWORD stay
+// 32 bits there; handles are pointers).
 #ifndef UNINST_PLATFORM_TYPES_H
 #define UNINST_PLATFORM_TYPES_H
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build and test tools that are missing: host compilers and GoogleTest, the
-# MinGW-w64 i686 cross compilers, Wine (32-bit) and Xvfb, clang for the fuzzers, python3 for the
+# MinGW-w64 i686 and x86_64 cross compilers, Wine (32-bit and 64-bit: the Wine tests take the
+# 64-bit one, with the x86_64 build, where the machine runs no 32-bit program) and Xvfb, clang for the fuzzers, python3 for the
 # image checks and the icon script, mtools and xorriso for the disk images of `make dist`.
 #
 #   install-deps.sh          everything `make test` needs
@@ -34,6 +35,8 @@ need libgtest-dev
 need libbenchmark-dev
 need g++-mingw-w64-i686
 need binutils-mingw-w64-i686
+need g++-mingw-w64-x86-64-posix
+need binutils-mingw-w64-x86-64
 need wine
 need wine32:i386
 need wine64
@@ -55,7 +58,8 @@ need gcab
 # A package can be registered as installed while files of it are gone: reinstall it then.
 broken=()
 [ -n "$demo" ] || for pkg in g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-win32 \
-    gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb; do
+    gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64-posix \
+    gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine32:i386 wine64 xvfb; do
   dpkg -s "$pkg" >/dev/null 2>&1 || continue
   if dpkg --verify "$pkg" 2>/dev/null | grep -q '^missing '; then
     broken+=("$pkg")

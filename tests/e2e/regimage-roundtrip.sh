@@ -17,14 +17,14 @@ status=0
 for image in "$@"; do
   image=$(readlink -f "$image")
   exported="$out/$(basename "$(dirname "$image")")-$(basename "$image")"
-  fr timeout 60 wine "$helpers/RegImage.exe" import "$(win "$image")" || { echo "import of $image failed"; status=1; continue; }
+  fr timeout 60 "${WINE[@]}" "$helpers/RegImage.exe" import "$(win "$image")" || { echo "import of $image failed"; status=1; continue; }
   mapfile -t roots < <(python3 "$here/compare.py" roots "$image")
-  fr timeout 60 wine "$helpers/RegImage.exe" export "$(win "$exported")" "${roots[@]}" || { status=1; continue; }
+  fr timeout 60 "${WINE[@]}" "$helpers/RegImage.exe" export "$(win "$exported")" "${roots[@]}" || { status=1; continue; }
   python3 "$here/compare.py" same "$image" "$exported" || status=1
 done
 # A malformed image is refused.
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\E2eBad]\r\n"Broken"=hex:0g\r\n' >"$out/bad.reg"
-if fr wine "$helpers/RegImage.exe" import "$(win "$out/bad.reg")" 2>/dev/null; then
+if fr "${WINE[@]}" "$helpers/RegImage.exe" import "$(win "$out/bad.reg")" 2>/dev/null; then
   echo "a malformed image was accepted"
   status=1
 fi

@@ -90,19 +90,23 @@ echo $? >"$out/sim/exit.txt"
 
 # --- a prefix of its own, from the template.
 . "$here/wine-prefix.sh"
+uninst_wine_form_line
+for program in "$uninst" "$helpers/RegImage.exe" "$helpers/TraceRun.exe" "$helpers/BoxAnswer.exe"; do
+  uninst_wine_runs "$program" || exit 2
+done
 e2e_prefix "$work" "$out/prefix" || exit 2
-fr timeout 120 wine reg add 'HKCU\Software\Wine' /v Version /d "$wine_version" /f >/dev/null 2>&1 ||
+fr timeout 120 "${WINE[@]}" reg add 'HKCU\Software\Wine' /v Version /d "$wine_version" /f >/dev/null 2>&1 ||
   { echo "cannot set $wine_version" >&2; exit 2; }
-fr timeout 60 wine "$helpers/RegImage.exe" import "$(win "$machine/registry.reg")" >"$out/wine/import.log" 2>&1 ||
+fr timeout 60 "${WINE[@]}" "$helpers/RegImage.exe" import "$(win "$machine/registry.reg")" >"$out/wine/import.log" 2>&1 ||
   { cat "$out/wine/import.log" >&2; exit 2; }
 # The image's drive onto Wine's C:, its files in use made read-only (winedrive.py).
 python3 "$here/winedrive.py" seed "$machine/drive" "$WINEPREFIX/drive_c" "$out/wine" "${in_use[@]}" || exit 2
 
 # --- the run: the answerer waits for the boxes while the recorder runs the program.
-fr timeout 150 wine "$helpers/BoxAnswer.exe" "$(win "$out/wine/boxes.txt")" "$out/shots" "${steps[@]}" \
+fr timeout 150 "${WINE[@]}" "$helpers/BoxAnswer.exe" "$(win "$out/wine/boxes.txt")" "$out/shots" "${steps[@]}" \
   >"$out/wine/answer.log" 2>&1 &
 answerer=$!
-fr timeout 150 wine "$helpers/TraceRun.exe" "$(win "$out/wine/trace.txt")" "$(win "$out/wine/exit.txt")" 120 \
+fr timeout 150 "${WINE[@]}" "$helpers/TraceRun.exe" "$(win "$out/wine/trace.txt")" "$(win "$out/wine/exit.txt")" 120 \
   "$(win "$uninst")" >"$out/wine/run.log" 2>&1
 echo $? >"$out/wine/recorder.txt"
 wait "$answerer"
@@ -111,7 +115,7 @@ echo $? >"$out/wine/answerer.txt"
 # Roots of the export: every top key of the image, and where Wine queues boot-time deletions.
 mapfile -t roots < <(python3 "$here/compare.py" roots "$machine/registry.reg")
 roots+=('HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager')
-fr timeout 120 wine "$helpers/RegImage.exe" export "$(win "$out/wine/registry.reg")" "${roots[@]}" \
+fr timeout 120 "${WINE[@]}" "$helpers/RegImage.exe" export "$(win "$out/wine/registry.reg")" "${roots[@]}" \
   >"$out/wine/export.log" 2>&1 || { cat "$out/wine/export.log" >&2; exit 2; }
 python3 "$here/winedrive.py" collect "$machine/drive" "$WINEPREFIX/drive_c" "$out/wine" || exit 2
 

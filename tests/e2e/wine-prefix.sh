@@ -5,13 +5,15 @@
 # Wine takes its locale from the name alone, even where the C library lacks that locale: French
 # gives the boxes French buttons and code page 1252, the program's. It is set for Wine's commands
 # only, so that the shell itself does not complain of a missing locale.
-export WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+# Which Wine (32-bit, or 64-bit where the machine runs no 32-bit program): scripts/wine-env.sh.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh" || exit 2
+export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
 
 fr() { env LC_ALL=fr_FR.UTF-8 "$@"; }
 
 e2e_template() {
   local work=$1 template
-  template="$work/prefix-$(wine --version | tr -cs 'A-Za-z0-9.' '-')"
+  template="$work/prefix-$WINEARCH-$("${WINE[@]}" --version | tr -cs 'A-Za-z0-9.' '-')"
   (
     flock 9
     [ -f "$template/.ready" ] && exit 0
@@ -19,9 +21,9 @@ e2e_template() {
     export WINEPREFIX="$template.new"
     # A virtual desktop: with no window manager on the Xvfb screen, Wine then draws the boxes'
     # captions itself, so that the screenshots show them.
-    fr timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 &&
-      fr timeout 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 &&
-      fr timeout 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 &&
+    fr timeout 300 "${WINEBOOT[@]}" -i >"$work/wineboot.log" 2>&1 &&
+      fr timeout 60 "${WINE[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 &&
+      fr timeout 60 "${WINE[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 &&
       fr wineserver -w && touch "$template.new/.ready" && mv "$template.new" "$template"
   ) 9>"$work/.template.lock"
   [ -f "$template/.ready" ] || { echo "cannot make the Wine prefix" >&2; cat "$work/wineboot.log" >&2; return 2; }
@@ -47,4 +49,4 @@ e2e_prefix() {
 }
 
 # The Windows form of a path on the host.
-win() { winepath -w "$1" 2>/dev/null; }
+win() { "${WINEPATH_CMD[@]}" -w "$1" 2>/dev/null; }

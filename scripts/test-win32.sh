@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# `make test-win32`: the static checks of the shipped Uninst.exe (win32 preset), then the Win32
+# tests and the end-to-end runs under the Wine this machine can run, decided once here
+# (scripts/wine-env.sh): the i686 build under 32-bit Wine (win32-tests preset), or, where the
+# machine runs no 32-bit program, the x86_64 build of the same sources under wine64 (win64-tests).
+#   test-win32.sh JOBS
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${1:-$(nproc)}
+
+. scripts/wine-env.sh
+case "$UNINST_WINE_FORM" in
+  i686) preset=win32-tests ;;
+  x86_64) preset=win64-tests ;;
+esac
+uninst_wine_form_line
+
+ctest --preset win32
+cmake --preset "$preset"
+cmake --build --preset "$preset" -j "$jobs"
+ctest --preset "$preset"
+uninst_wine_form_line
