@@ -176,7 +176,8 @@ bool ParseAnswers(const std::string &list, std::vector<int> *pAnswers) {
   return true;
 }
 
-std::string ParseOptions(const std::vector<std::string> &args, const std::string &defaultMachine, Options *pOptions) {
+std::string ParseOptions(const std::vector<std::string> &args, const std::function<std::string()> &defaultMachine,
+                         Options *pOptions) {
   Options fromCommandLine;
   std::string error = ApplyArguments(args, &fromCommandLine);
   if (!error.empty() || fromCommandLine.fHelp) {
@@ -189,7 +190,7 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::string
     return "--machine and --disk both give the drive: give one";
   if (fromCommandLine.machine.empty() && fromCommandLine.registry.empty() && fromCommandLine.hive.empty() &&
       fromCommandLine.disk.empty())
-    fromCommandLine.machine = defaultMachine;
+    fromCommandLine.machine = defaultMachine();
   if (fromCommandLine.machine.empty()) {
     *pOptions = fromCommandLine;
     return "";

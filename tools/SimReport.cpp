@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/Printable.h"
 #include "tools/SimTool.h"
 
 namespace simtool {
@@ -165,37 +166,40 @@ Report BuildReport(const sim::Changes &changes, int iExitCode) {
 }
 
 std::string SkippedLineText(const SkippedLine &line) {
-  return line.file + ": line " + std::to_string(line.line) + ": " + sim::Utf8FromCp1252(line.why, true);
+  return Printable(line.file) + ": line " + std::to_string(line.line) + ": " + PrintableCp1252(line.why);
 }
 
+// Every text of the program's or of the machine's is shown printable: the report is read on a
+// terminal, and a key or file name may hold control bytes.
 std::string ReportText(const Report &report) {
   std::ostringstream out;
   out << "Dialogs (" << report.dialogs.size() << ")\n";
   for (const sim::MessageBoxRecord &box : report.dialogs)
-    out << "  [" << box.caption << "] " << box.text << " -> " << AnswerName(box.iAnswer) << "\n";
+    out << "  [" << PrintableCp1252(box.caption) << "] " << PrintableCp1252(box.text) << " -> "
+        << AnswerName(box.iAnswer) << "\n";
   int iKeys = 0;
   for (const RemovedSubtree &subtree : report.removedKeys)
     iKeys += subtree.iKeyCount;
   out << "Registry keys removed (" << iKeys << " keys in " << report.removedKeys.size() << " subtrees)\n";
   for (const RemovedSubtree &subtree : report.removedKeys)
-    out << "  " << subtree.path << " (" << subtree.iKeyCount << (subtree.iKeyCount == 1 ? " key)\n" : " keys)\n");
+    out << "  " << PrintableCp1252(subtree.path) << " (" << subtree.iKeyCount
+        << (subtree.iKeyCount == 1 ? " key)\n" : " keys)\n");
   out << "Registry values removed (" << report.removedValues.size() << ")\n";
   for (const ValueRef &value : report.removedValues)
-    out << "  " << ValueText(value) << "\n";
+    out << "  " << PrintableCp1252(ValueText(value)) << "\n";
   out << "Registry values found and left (" << report.valuesLeft.size() << ")\n";
   for (const ValueRef &value : report.valuesLeft)
-    out << "  " << ValueText(value) << "\n";
+    out << "  " << PrintableCp1252(ValueText(value)) << "\n";
   out << "Files deleted (" << report.filesDeleted.size() << ")\n";
   for (const std::string &file : report.filesDeleted)
-    out << "  " << file << "\n";
+    out << "  " << PrintableCp1252(file) << "\n";
   out << "Files queued for deletion at the next boot (" << report.filesQueued.size() << ")\n";
   for (const QueuedFile &file : report.filesQueued)
-    out << "  " << file.path << " by " << file.how << "\n";
+    out << "  " << PrintableCp1252(file.path) << " by " << file.how << "\n";
   out << "WinInit.ini lines added (" << report.winInitLinesAdded.size() << ")\n";
   for (const std::string &line : report.winInitLinesAdded)
-    out << "  " << line << "\n";
+    out << "  " << PrintableCp1252(line) << "\n";
   out << "Restart requested: " << (report.restarts.empty() ? "no" : "yes") << "\n";
-  // Host file names are UTF-8 already: this part is not converted again.
   std::string skipped;
   if (!report.skippedLines.empty())
     skipped = "Registry export lines skipped (" + std::to_string(report.skippedLines.size()) + ")\n";
@@ -203,9 +207,9 @@ std::string ReportText(const Report &report) {
     skipped += "  " + SkippedLineText(line) + "\n";
   std::ostringstream tail;
   for (const std::string &note : report.notes)
-    tail << "Note: " << note << "\n";
+    tail << "Note: " << PrintableCp1252(note) << "\n";
   tail << "Exit code: " << report.iExitCode << "\n";
-  return sim::Utf8FromCp1252(out.str(), true) + skipped + sim::Utf8FromCp1252(tail.str(), true);
+  return out.str() + skipped + tail.str();
 }
 
 std::string ReportJson(const Report &report) {

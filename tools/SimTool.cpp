@@ -1,10 +1,15 @@
 // The run: load the image onto a fresh simulated machine, run WinMain, show and record the lot.
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
+#include <stdlib.h>
+
 #include "tools/MappedFile.h"
+#include "tools/Printable.h"
 #include "tools/SimDisk.h"
 #include "tools/SimHive.h"
 #include "tools/SimTool.h"
@@ -126,7 +131,7 @@ void ShowTrace(Session *pSession) {
   const std::vector<std::string> &trace = sim::Trace();
   for (; pSession->traceShown < trace.size(); ++pSession->traceShown) {
     if (!pSession->options.fQuiet)
-      pSession->out << sim::Utf8FromCp1252(trace[pSession->traceShown], true);
+      pSession->out << PrintableLines(sim::Utf8FromCp1252(trace[pSession->traceShown], true));
   }
 }
 
@@ -144,8 +149,7 @@ int AskTerminal(Session *pSession, const sim::MessageBoxRecord &box) {
 
 int Answer(Session *pSession, const sim::MessageBoxRecord &box) {
   ShowTrace(pSession);
-  pSession->out << "== box [" << sim::Utf8FromCp1252(box.caption, true) << "] " << sim::Utf8FromCp1252(box.text, true)
-                << "\n";
+  pSession->out << "== box [" << PrintableCp1252(box.caption) << "] " << PrintableCp1252(box.text) << "\n";
   int iAnswer = os::IDOK;
   if ((box.uStyle & MB_TYPEMASK) != os::MB_OK) {
     if (pSession->nextAnswer < pSession->options.answers.size()) {
@@ -225,29 +229,70 @@ void WriteDiskFolder(const Disk &disk, const std::string &folder, const fs::path
   }
 }
 
-// The drive after the run: the whole drive, or for a disk the folders the run searched or changed.
-std::string SaveRun(const std::string &folder, const Disk *pDisk, const std::vector<std::string> &diskFolders,
-                    const sim::Changes &changes, const Report &report) {
+// The record of a run, written whole into staging: the drive after the run (the whole drive, or
+// for a disk the folders the run searched or changed), the registry, the trace and the reports.
+std::string WriteRun(const fs::path &staging, const Disk *pDisk, const std::vector<std::string> &diskFolders,
+                     const sim::Changes &changes, const Report &report) {
   std::error_code failure;
-  fs::create_directories(folder, failure);
-  fs::remove_all(fs::path(folder) / "drive", failure);
+  // A copy never follows a link: the drive holds none, and one that appeared would be copied as one.
   if (pDisk == nullptr)
-    fs::copy(sim::DriveRoot(), fs::path(folder) / "drive", fs::copy_options::recursive, failure);
+    fs::copy(sim::DriveRoot(), staging / "drive", fs::copy_options::recursive | fs::copy_options::copy_symlinks,
+             failure);
   for (const std::string &diskFolder : diskFolders) {
     if (!failure)
-      WriteDiskFolder(*pDisk, diskFolder, fs::path(folder) / "drive", &failure);
+      WriteDiskFolder(*pDisk, diskFolder, staging / "drive", &failure);
   }
   if (failure)
-    return "cannot write " + folder + ": " + failure.message();
+    return "cannot write the drive: " + failure.message();
   std::string trace;
   for (const std::string &line : sim::Trace())
     trace += line;
-  fs::path base(folder);
-  bool fWritten = WriteRegistry(base / "registry.reg") && WriteHostFile(base / "trace.txt", trace) &&
-                  WriteHostFile(base / "report.txt", ReportText(report)) &&
-                  WriteHostFile(base / "report.json", ReportJson(report)) &&
-                  WriteHostFile(base / "undo.reg", UndoImage(changes));
-  return fWritten ? "" : "cannot write the files of " + folder;
+  bool fWritten = WriteRegistry(staging / "registry.reg") && WriteHostFile(staging / "trace.txt", trace) &&
+                  WriteHostFile(staging / "report.txt", ReportText(report)) &&
+                  WriteHostFile(staging / "report.json", ReportJson(report)) &&
+                  WriteHostFile(staging / "undo.reg", UndoImage(changes));
+  return fWritten ? "" : "cannot write the files of the run";
+}
+
+// Moves what staging holds into the output folder, each entry in place of one of its name; a
+// drive of an earlier run goes also when this run wrote none.
+bool Publish(const fs::path &staging, const fs::path &folder) {
+  std::error_code failure;
+  fs::remove_all(folder / "drive", failure);
+  for (const auto &entry : fs::directory_iterator(staging, failure)) {
+    fs::path target = folder / entry.path().filename();
+    fs::remove_all(target, failure);
+    if (!failure)
+      fs::rename(entry.path(), target, failure);
+    if (failure)
+      return false;
+  }
+  return !failure && fs::remove(staging, failure);
+}
+
+// The run's record, written first into a staging folder inside the output folder and moved into
+// place only once whole: a failure leaves the output folder as it was, or none when it was new.
+std::string SaveRun(const std::string &folder, const Disk *pDisk, const std::vector<std::string> &diskFolders,
+                    const sim::Changes &changes, const Report &report) {
+  std::error_code failure;
+  bool fNew = !fs::exists(fs::symlink_status(folder, failure));
+  fs::create_directories(folder, failure);
+  std::string pattern = (fs::path(folder) / ".uninst-sim-partial-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  std::string error;
+  if (failure || mkdtemp(buffer.data()) == nullptr)
+    return "cannot write " + folder + ": " + (failure ? failure.message() : std::strerror(errno));
+  fs::path staging(buffer.data());
+  error = WriteRun(staging, pDisk, diskFolders, changes, report);
+  if (error.empty() && !Publish(staging, folder))
+    error = "cannot move the files of the run into place";
+  if (error.empty())
+    return "";
+  fs::remove_all(staging, failure);
+  if (fNew)
+    fs::remove_all(folder, failure);
+  return "cannot write " + folder + ": " + error;
 }
 
 std::string DefaultMachine() {
@@ -261,7 +306,7 @@ std::string DefaultMachine() {
 }
 
 int Fail(std::ostream &err, const std::string &message) {
-  err << "uninst-sim: " << message << "\n";
+  err << "uninst-sim: " << Printable(message) << "\n";
   sim::SetAnswerSource(nullptr);
   sim::Reset();
   return EXIT_TOOL_ERROR;
@@ -277,8 +322,8 @@ int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, s
   for (const SkippedLine &line : skipped)
     err << "uninst-sim: " << SkippedLineText(line) << "\n";
   if (!skipped.empty())
-    err << "uninst-sim: " << skipped.size() << (skipped.size() == 1 ? " line" : " lines") << " of " << options.registry
-        << " skipped\n";
+    err << "uninst-sim: " << skipped.size() << (skipped.size() == 1 ? " line" : " lines") << " of "
+        << Printable(options.registry) << " skipped\n";
   sim::SetMinorVersion(options.minor);
   sim::SetMoveFileExSupported(options.fMoveFileEx);
   Session session{options, out, pTerminal};
@@ -311,7 +356,7 @@ int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, s
   if (!error.empty())
     return Fail(err, error);
   out << "== summary\n" << ReportText(report);
-  out << "Output written to " << folder << "\n";
+  out << "Output written to " << Printable(folder) << "\n";
   sim::SetAnswerSource(nullptr);
   sim::Reset();
   return iExitCode;
@@ -321,7 +366,7 @@ int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, s
 
 int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
   Options options;
-  std::string error = ParseOptions(args, DefaultMachine(), &options);
+  std::string error = ParseOptions(args, DefaultMachine, &options);
   if (!error.empty())
     return Fail(err, error + " (uninst-sim --help)");
   if (options.fHelp) {

@@ -4,6 +4,7 @@
 #ifndef UNINST_TOOLS_SIMTOOL_H
 #define UNINST_TOOLS_SIMTOOL_H
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -32,8 +33,10 @@ struct Options {
 };
 
 /// Parses the command line (without the program name). A machine's options.txt and answers.txt
-/// apply first, then the command line. Returns "" or the error to print.
-std::string ParseOptions(const std::vector<std::string> &args, const std::string &defaultMachine, Options *pOptions);
+/// apply first, then the command line. defaultMachine is asked for the machine folder only when
+/// no option names a source. Returns "" or the error to print.
+std::string ParseOptions(const std::vector<std::string> &args, const std::function<std::string()> &defaultMachine,
+                         Options *pOptions);
 /// Parses "yes,no,..." (y/n, oui/non, any case) into IDYES/IDNO; false on a word it does not know.
 bool ParseAnswers(const std::string &list, std::vector<int> *pAnswers);
 std::string Usage();

@@ -24,6 +24,7 @@
 #include <sstream>
 
 #include "platform/files.h"
+#include "platform/sim/SimHostFiles.h"
 #include "platform/sim/SimMachine.h"
 
 namespace fs = std::filesystem;
@@ -121,9 +122,13 @@ void EnsureListed(const std::string &hostFolder) {
   if (!m.source.list || !m.listedFolders.insert(hostFolder).second)
     return;
   for (const auto &entry : m.source.list(SourcePath(hostFolder))) {
+    if (!IsHostComponent(entry.first)) {
+      Problem("the drive lists a name that cannot be a host file's; it is left out");
+      continue;
+    }
     std::string hostPath = hostFolder + "/" + entry.first;
     if (entry.second)
-      mkdir(hostPath.c_str(), 0755);
+      MakeFolderBeneath(m.driveRoot, hostPath);
     else
       m.unread[hostPath] = SourcePath(hostPath);
   }
@@ -135,7 +140,7 @@ void EnsureRead(const std::string &hostPath) {
   if (it == m.unread.end())
     return;
   std::string bytes = m.source.read(it->second);
-  std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << bytes;
+  WriteFileBeneath(m.driveRoot, hostPath, bytes);
   m.unread.erase(it);
 }
 
@@ -143,7 +148,7 @@ void EnsureRead(const std::string &hostPath) {
 std::vector<std::string> HostNames(const std::string &hostFolder) {
   EnsureListed(hostFolder);
   std::vector<std::string> names;
-  if (DIR *pDir = opendir(hostFolder.c_str())) {
+  if (DIR *pDir = OpenFolderBeneath(M().driveRoot, hostFolder)) {
     while (dirent *pEntry = readdir(pDir)) {
       std::string hostName = pEntry->d_name;
       if (hostName != "." && hostName != "..")
@@ -187,7 +192,7 @@ Resolved ResolveParts(const std::vector<std::string> &parts) {
 
 bool IsDirectory(const std::string &hostPath) {
   struct stat st;
-  return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return StatBeneath(M().driveRoot, hostPath, &st) && S_ISDIR(st.st_mode);
 }
 
 // 3 for a path that is not on C:\ or whose folders are missing, 123 for a name Windows refuses.
@@ -382,7 +387,7 @@ void MakeFolders(const std::string &winPath) {
     prefix.push_back(part);
     Resolved r = ResolveParts(prefix);
     if (!r.fExists)
-      mkdir(r.hostPath.c_str(), 0755);
+      MakeFolderBeneath(M().driveRoot, r.hostPath);
   }
 }
 
@@ -413,13 +418,13 @@ std::string FolderNamesProblem(const std::vector<std::string> &hostNames, std::s
 
 namespace {
 
-// "" when every entry under the host folder can be on a Windows drive, or the one-line reason.
-std::string CheckImageFolder(const std::string &folder) {
+// "" when every entry of the host folder can be on a Windows drive, or the one-line reason; its
+// subfolders are added to pSubfolders.
+std::string CheckImageEntries(const std::string &folder, std::vector<std::string> *pSubfolders) {
   DIR *pDir = opendir(folder.c_str());
   if (pDir == nullptr)
     return folder + ": cannot be read";
   std::vector<std::string> names;
-  std::vector<std::string> subfolders;
   std::string problem;
   while (dirent *pEntry = readdir(pDir)) {
     std::string hostName = pEntry->d_name;
@@ -434,7 +439,7 @@ std::string CheckImageFolder(const std::string &folder) {
     else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
       problem = path + ": neither a plain file nor a folder";
     else if (S_ISDIR(st.st_mode))
-      subfolders.push_back(path);
+      pSubfolders->push_back(path);
     if (!problem.empty())
       break;
     names.push_back(hostName);
@@ -443,28 +448,59 @@ std::string CheckImageFolder(const std::string &folder) {
   std::string name;
   if (problem.empty() && !(problem = FolderNamesProblem(names, &name)).empty())
     problem = folder + "/" + name + ": " + problem;
-  for (size_t i = 0; problem.empty() && i < subfolders.size(); ++i)
-    problem = CheckImageFolder(subfolders[i]);
   return problem;
 }
 
-// Copies a checked folder entry by entry; links were refused, so none is followed.
+// "" when every entry under the host folder can be on a Windows drive, or the one-line reason.
+// Folders are walked from a list, not by recursion: the image sets their depth.
+std::string CheckImageFolder(const std::string &folder) {
+  std::vector<std::string> pending{folder};
+  std::string problem;
+  while (problem.empty() && !pending.empty()) {
+    std::string next = pending.back();
+    pending.pop_back();
+    problem = CheckImageEntries(next, &pending);
+  }
+  return problem;
+}
+
+// Copies a host file into the drive, made beneath its root.
+bool CopyIntoDrive(const std::string &from, const std::string &hostPath) {
+  int in = open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0)
+    return false;
+  int out = OpenBeneath(M().driveRoot, hostPath, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  bool fCopied = out >= 0;
+  char ucBuffer[65536];
+  ssize_t got = 0;
+  while (fCopied && (got = read(in, ucBuffer, sizeof ucBuffer)) > 0)
+    fCopied = write(out, ucBuffer, static_cast<size_t>(got)) == got;
+  close(in);
+  if (out >= 0 && close(out) != 0)
+    fCopied = false;
+  return fCopied && got == 0;
+}
+
+// Copies a checked image folder into the drive entry by entry; links were refused, none is followed.
 std::string CopyImageFolder(const std::string &from, const std::string &to) {
-  std::error_code error;
-  for (const auto &entry : fs::directory_iterator(from, error)) {
-    std::string target = to + "/" + entry.path().filename().string();
-    if (entry.is_directory(error)) {
-      fs::create_directory(target, error);
-      std::string problem = error ? "" : CopyImageFolder(entry.path().string(), target);
-      if (!problem.empty())
-        return problem;
-    } else {
-      fs::copy_file(entry.path(), target, error);
+  std::vector<std::pair<std::string, std::string>> pending{{from, to}};
+  while (!pending.empty()) {
+    auto [source, target] = pending.back();
+    pending.pop_back();
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(source, error)) {
+      std::string path = target + "/" + entry.path().filename().string();
+      bool fFolder = entry.is_directory(error);
+      bool fCopied = fFolder ? MakeFolderBeneath(M().driveRoot, path) : CopyIntoDrive(entry.path().string(), path);
+      if (!fCopied)
+        return entry.path().string() + ": cannot be copied: " + std::strerror(errno);
+      if (fFolder)
+        pending.emplace_back(entry.path().string(), path);
     }
     if (error)
-      return entry.path().string() + ": cannot be copied: " + error.message();
+      return source + ": cannot be read: " + error.message();
   }
-  return error ? from + ": cannot be read: " + error.message() : "";
+  return "";
 }
 
 std::string SystemDirectory() {
@@ -472,25 +508,28 @@ std::string SystemDirectory() {
 }
 
 bool ReadHostFile(const std::string &hostPath, std::string *pBytes) {
-  std::ifstream in(hostPath, std::ios::binary);
-  if (!in)
-    return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *pBytes = text.str();
-  return true;
+  return ReadFileBeneath(M().driveRoot, hostPath, pBytes);
 }
 
+// Every file under the host folder, by its Windows path; folders are walked from a list, not by
+// recursion, as an image sets their depth.
 void CollectFiles(const std::string &hostFolder, const std::string &winFolder, std::vector<std::string> *pFiles) {
-  for (const std::string &hostName : HostNames(hostFolder))
-    EnsureRead(hostFolder + "/" + hostName);
-  std::error_code error;
-  for (const auto &entry : fs::directory_iterator(hostFolder, error)) {
-    std::string winPath = winFolder + "\\" + ProgramName(entry.path().filename().string());
-    if (entry.is_directory(error))
-      CollectFiles(entry.path().string(), winPath, pFiles);
-    else if (entry.is_regular_file(error))
-      pFiles->push_back(winPath);
+  std::vector<std::pair<std::string, std::string>> pending{{hostFolder, winFolder}};
+  while (!pending.empty()) {
+    auto [host, win] = pending.back();
+    pending.pop_back();
+    for (const std::string &hostName : HostNames(host)) {
+      std::string hostPath = host + "/" + hostName;
+      std::string winPath = win + "\\" + ProgramName(hostName);
+      EnsureRead(hostPath);
+      struct stat st;
+      if (!StatBeneath(M().driveRoot, hostPath, &st))
+        continue;
+      if (S_ISDIR(st.st_mode))
+        pending.emplace_back(hostPath, winPath);
+      else if (S_ISREG(st.st_mode))
+        pFiles->push_back(winPath);
+    }
   }
 }
 
@@ -598,7 +637,7 @@ void WriteFile(const std::string &winPath, const std::string &bytes) {
   MakeFolders(normal.substr(0, normal.rfind('\\')));
   Resolved r = Resolve(winPath);
   if (r.fValid && r.fParentExists)
-    std::ofstream(r.hostPath, std::ios::binary | std::ios::trunc) << bytes;
+    WriteFileBeneath(M().driveRoot, r.hostPath, bytes);
 }
 
 bool ReadFile(const std::string &winPath, std::string *pBytes) {
@@ -715,7 +754,7 @@ BOOL DeleteFileA(const char *lpFileName) {
   }
   if (sim::OpenOn(r.hostPath))
     return Fail(ERROR_SHARING_VIOLATION);
-  if (M().unread.erase(r.hostPath) == 0 && unlink(r.hostPath.c_str()) != 0)
+  if (M().unread.erase(r.hostPath) == 0 && !sim::RemoveFileBeneath(M().driveRoot, r.hostPath))
     return Fail(ERROR_ACCESS_DENIED);
   M().changes.deletedFiles.push_back(winPath);
   return 1;
@@ -856,7 +895,7 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     iFlags |= O_CREAT;
   if (dwCreationDisposition == CREATE_ALWAYS)
     iFlags |= O_TRUNC;
-  int fd = open(r.hostPath.c_str(), iFlags | O_CLOEXEC | O_NOFOLLOW, 0644);
+  int fd = sim::OpenBeneath(M().driveRoot, r.hostPath, iFlags, 0644);
   if (fd < 0) {
     sim::SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;

@@ -54,6 +54,13 @@ void Reset();
 
 // ---- Registry -------------------------------------------------------------------------------
 
+/// The deepest and longest key path below its root that a user's registry file may hold: a hive
+/// with a deeper or longer one is refused, a lenient export skips its key line. Real Windows
+/// 98/ME registries stay near 12 levels and under 200 bytes; these bounds leave room and keep
+/// every output that writes full paths within a small multiple of the input's size.
+const size_t MAX_KEY_DEPTH = 64;   // levels below the root key
+const size_t MAX_KEY_PATH = 320;   // bytes below the root key, separators included
+
 /// A line of an image that ImportRegistry skipped: its number (from 1) and why.
 struct SkippedLine {
   size_t line;

@@ -121,7 +121,8 @@ struct Image {
 Image LoadImage(const std::string &name) {
   Image image;
   image.name = name;
-  std::string error = simtool::ParseOptions({"--machine", SAMPLES + name}, "", &image.options);
+  std::string error = simtool::ParseOptions(
+      {"--machine", SAMPLES + name}, [] { return std::string(); }, &image.options);
   EXPECT_EQ(error, "");
   image.registry = ReadAll(SAMPLES + name + "/registry.reg");
   fs::path drive = SAMPLES + name + "/drive";

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/host/ToolTest.h"
+#include "tools/Printable.h"
 #include "tools/SimTool.h"
 
 namespace fs = std::filesystem;
@@ -371,6 +372,59 @@ TEST_F(SimToolTest, ImagesWindowsCannotHoldAreRefusedWithOneLine) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(fs::exists(run.folder)) << c.name;
   }
+}
+
+// Only line ends and printable UTF-8 may reach the terminal.
+bool Printable(const std::string &text) {
+  return std::none_of(text.begin(), text.end(), [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; });
+}
+
+TEST_F(SimToolTest, ControlBytesOfTheMachineReachTheTerminalEscapedAndTheFilesAsTheyAre) {
+  const std::string key = "00\x1b[2J\x1b[31mEVIL";
+  fs::path image = scratch / "escape";
+  fs::copy(SAMPLES + "win98", image, fs::copy_options::recursive);
+  std::ofstream(image / "registry.reg", std::ios::binary | std::ios::app)
+      << "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\" << key << "]\r\n\r\n";
+  ToolRun run = Run({"--machine", image.string()});
+  ASSERT_EQ(run.iExitCode, 0) << run.err;
+  EXPECT_TRUE(Printable(run.out) && Printable(run.err)) << run.out;
+  EXPECT_NE(run.out.find("<00\\x1B[2J\\x1B[31mEVIL>"), std::string::npos) << run.out;
+  EXPECT_NE(run.File("trace.txt").find("<" + key + ">"), std::string::npos);
+
+  ToolRun missing = Run({"--registry", (scratch / "a\x1b]0;owned\x07\xff.reg").string()});
+  EXPECT_EQ(missing.iExitCode, simtool::EXIT_TOOL_ERROR);
+  EXPECT_NE(missing.err.find("a\\x1B]0;owned\\x07\\xFF.reg"), std::string::npos) << missing.err;
+  EXPECT_TRUE(Printable(missing.err));
+}
+
+TEST_F(SimToolTest, AnOutputFolderIsWrittenWholeOrNotAtAll) {
+  std::ofstream(scratch / "file") << "x";
+  std::ostringstream out, err;
+  std::string folder = (scratch / "file" / "out").string();
+  EXPECT_EQ(simtool::RunTool({"--machine", SAMPLES + "win98", "--quiet", "--out", folder}, out, err, nullptr),
+            simtool::EXIT_TOOL_ERROR);
+  std::string line = err.str();
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+  EXPECT_FALSE(fs::exists(folder));
+
+  // A second run into the same folder replaces the first one's record and leaves no staging.
+  ToolRun first = Run({"--machine", SAMPLES + "win98", "--quiet"});
+  ASSERT_EQ(first.iExitCode, 0) << first.err;
+  std::ostringstream out2, err2;
+  ASSERT_NE(simtool::RunTool({"--registry", SAMPLES + "win98/registry.reg", "--answers", "no", "--quiet", "--out",
+                              first.folder.string()},
+                             out2, err2, nullptr),
+            simtool::EXIT_TOOL_ERROR);
+  EXPECT_FALSE(fs::exists(first.folder / "drive" / "WINDOWS" / "INF")) << "the first run's drive went";
+  for (const auto &entry : fs::directory_iterator(first.folder))
+    EXPECT_EQ(entry.path().filename().string().find(".uninst-sim-partial"), std::string::npos);
+}
+
+TEST(SimToolText, PrintableEscapesControlsAndBrokenUtf8) {
+  EXPECT_EQ(simtool::Printable("a\x1b[2Jb \xc3\xa9 \x7f\xc2\x9b \xff \xc0\xaf \xed\xa0\x80 \xe2\x82"),
+            "a\\x1B[2Jb \xc3\xa9 \\x7F\\xC2\\x9B \\xFF \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82");
+  EXPECT_EQ(simtool::PrintableLines("one\r\ntwo\n"), "one\\x0D\ntwo\n");
+  EXPECT_EQ(simtool::PrintableCp1252("\x80\x1b"), "\xe2\x82\xac\\x1B");
 }
 
 TEST(SimToolText, Cp1252BecomesUtf8) {

@@ -1,0 +1,142 @@
+#include "platform/sim/SimHostFiles.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace sim {
+
+namespace {
+
+// The folder that holds hostPath's last component, opened by walking from root, and that
+// component; -1 when hostPath is not under root or a component on the way is not a folder.
+int OpenParent(const std::string &root, const std::string &hostPath, std::string *pLeaf) {
+  if (hostPath.size() <= root.size() + 1 || hostPath.compare(0, root.size(), root) != 0 ||
+      hostPath[root.size()] != '/') {
+    errno = EINVAL;
+    return -1;
+  }
+  int fd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (size_t pos = root.size() + 1; fd >= 0;) {
+    size_t slash = hostPath.find('/', pos);
+    std::string part = hostPath.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    if (!IsHostComponent(part)) {
+      close(fd);
+      errno = EINVAL;
+      return -1;
+    }
+    if (slash == std::string::npos) {
+      *pLeaf = part;
+      return fd;
+    }
+    int next = openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(fd);
+    fd = next;
+    pos = slash + 1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool IsHostComponent(const std::string &name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+int OpenBeneath(const std::string &root, const std::string &hostPath, int iFlags, mode_t mode) {
+  if (hostPath == root)
+    return open(root.c_str(), iFlags | O_CLOEXEC, mode);
+  std::string leaf;
+  int parent = OpenParent(root, hostPath, &leaf);
+  if (parent < 0)
+    return -1;
+  int fd = openat(parent, leaf.c_str(), iFlags | O_NOFOLLOW | O_CLOEXEC, mode);
+  int iError = errno;
+  close(parent);
+  errno = iError;
+  return fd;
+}
+
+DIR *OpenFolderBeneath(const std::string &root, const std::string &hostPath) {
+  int fd = OpenBeneath(root, hostPath, O_RDONLY | O_DIRECTORY);
+  if (fd < 0)
+    return nullptr;
+  DIR *pDir = fdopendir(fd);
+  if (pDir == nullptr)
+    close(fd);
+  return pDir;
+}
+
+bool StatBeneath(const std::string &root, const std::string &hostPath, struct stat *pStat) {
+  if (hostPath == root)
+    return lstat(root.c_str(), pStat) == 0;
+  std::string leaf;
+  int parent = OpenParent(root, hostPath, &leaf);
+  if (parent < 0)
+    return false;
+  bool fDone = fstatat(parent, leaf.c_str(), pStat, AT_SYMLINK_NOFOLLOW) == 0;
+  close(parent);
+  return fDone;
+}
+
+bool MakeFolderBeneath(const std::string &root, const std::string &hostPath) {
+  std::string leaf;
+  int parent = OpenParent(root, hostPath, &leaf);
+  if (parent < 0)
+    return false;
+  bool fDone = mkdirat(parent, leaf.c_str(), 0755) == 0;
+  close(parent);
+  return fDone;
+}
+
+bool RemoveFileBeneath(const std::string &root, const std::string &hostPath) {
+  std::string leaf;
+  int parent = OpenParent(root, hostPath, &leaf);
+  if (parent < 0)
+    return false;
+  bool fDone = unlinkat(parent, leaf.c_str(), 0) == 0;
+  close(parent);
+  return fDone;
+}
+
+bool WriteFileBeneath(const std::string &root, const std::string &hostPath, const std::string &bytes) {
+  int fd = OpenBeneath(root, hostPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0)
+    return false;
+  size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t got = write(fd, bytes.data() + written, bytes.size() - written);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      break;
+    written += static_cast<size_t>(got);
+  }
+  return close(fd) == 0 && written == bytes.size();
+}
+
+bool ReadFileBeneath(const std::string &root, const std::string &hostPath, std::string *pBytes) {
+  int fd = OpenBeneath(root, hostPath, O_RDONLY);
+  if (fd < 0)
+    return false;
+  std::string bytes;
+  char ucBuffer[65536];
+  ssize_t got = 0;
+  while ((got = read(fd, ucBuffer, sizeof ucBuffer)) != 0) {
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      break;
+    bytes.append(ucBuffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  if (got < 0)
+    return false;
+  *pBytes = std::move(bytes);
+  return true;
+}
+
+}  // namespace sim
