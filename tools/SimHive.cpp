@@ -1,7 +1,10 @@
-// Windows 9x registry files read with libcreg, cabinets with libmspack, both from memory. libcreg
-// follows the key hierarchy's links without checking them: a link back to a key already seen
-// makes it loop for seconds through gigabytes before it fails, so the hierarchy is walked here
-// first, and a file cut short is named as such rather than by the first read that runs out.
+// Windows 9x registry files and registry backup cabinets, read from memory. The layout is checked
+// here first: libcreg follows the key hierarchy's links without checking them, and a link back to
+// a key already seen makes it loop for seconds through gigabytes. libcreg then opens the file (its
+// header, key navigation area and data block headers) and the keys are read here from the checked
+// bytes as libcreg reads them: libcreg finds a key's name entry by parsing every entry before it
+// in its block, once per key, so that a block of 64,000 keys takes minutes, where here each block
+// is parsed once into an index. tests/fuzz/HiveFuzz.cpp holds this reading to libcreg's own.
 #include "tools/SimHive.h"
 
 #include <libcreg.h>
@@ -13,7 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <set>
+#include <functional>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -27,14 +31,27 @@ const std::size_t MAX_HIVE_SIZE = 64u << 20;
 const std::size_t FILE_HEADER = 32;
 const std::size_t RGKN_HEADER = 32;
 const std::size_t ENTRY_SIZE = 28;
+const std::size_t FIRST_CHILD = 16;
+const std::size_t NEXT_SIBLING = 20;
 const std::size_t BLOCK_HEADER = 32;
+const std::size_t NAME_HEADER = 20;
+const std::size_t VALUE_HEADER = 12;
 const std::string DAMAGED = "damaged registry file: ";
+const std::size_t NOTHING_HIDDEN = ~std::size_t(0);
+// What a key and a value take in the simulated registry beside their names and data, and what a
+// value takes more in the index of a key with many, for bounding what a file may make it hold.
+const std::size_t KEY_FOOTPRINT = 128;
+const std::size_t VALUE_FOOTPRINT = 96;
+const std::size_t INDEX_FOOTPRINT = 80;
+const std::size_t INDEXED_VALUES = 32;
+
+std::uint32_t Get16(const std::string &bytes, std::size_t at) {
+  return static_cast<unsigned char>(bytes[at]) | static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1]))
+                                                     << 8;
+}
 
 std::uint32_t Get32(const std::string &bytes, std::size_t at) {
-  std::uint32_t ulValue = 0;
-  for (int i = 3; i >= 0; --i)
-    ulValue = ulValue << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  return ulValue;
+  return Get16(bytes, at) | Get16(bytes, at + 2) << 16;
 }
 
 std::string Hex(std::size_t value) {
@@ -47,12 +64,15 @@ std::string Shown(const std::string &text) {
   return sim::Utf8FromCp1252(text, true);
 }
 
+std::string TooLarge() {
+  return "over " + std::to_string(MAX_HIVE_SIZE >> 20) + " MiB, too large for a registry file";
+}
+
 // The data blocks must tile the rest of the file, as many as the header counts.
-std::string CheckBlocks(const std::string &bytes) {
+std::string CheckBlocks(const std::string &bytes, std::vector<std::size_t> *pStarts) {
   std::size_t pos = Get32(bytes, 8);
-  std::size_t declared = static_cast<unsigned char>(bytes[16]) | static_cast<unsigned char>(bytes[17]) << 8;
-  std::size_t found = 0;
-  for (; pos < bytes.size(); ++found) {
+  std::size_t declared = Get16(bytes, 16);
+  for (std::size_t found = 0; pos < bytes.size(); found = pStarts->size()) {
     if (bytes.size() - pos < BLOCK_HEADER || bytes.compare(pos, 4, "RGDB") != 0)
       return DAMAGED + "no data block at " + Hex(pos);
     std::size_t size = Get32(bytes, pos + 4);
@@ -60,8 +80,10 @@ std::string CheckBlocks(const std::string &bytes) {
       return DAMAGED + "data block " + std::to_string(found) + " has a size of " + std::to_string(size) + " bytes";
     if (size > bytes.size() - pos)
       return DAMAGED + "cut short (data block " + std::to_string(found) + " ends past the end of the file)";
+    pStarts->push_back(pos);
     pos += size;
   }
+  std::size_t found = pStarts->size();
   if (found < declared)
     return DAMAGED + "cut short (" + std::to_string(found) + " of its " + std::to_string(declared) + " data blocks)";
   if (found > declared)
@@ -70,53 +92,66 @@ std::string CheckBlocks(const std::string &bytes) {
 }
 
 // Follows the hierarchy as libcreg does (the root's sub-keys, then from each key its first
-// sub-key and its next sibling; a negative link ends) and refuses a link outside the navigation
-// area or to an entry already reached, before libcreg follows it round.
+// sub-key and its next sibling; a negative link ends) and refuses a link libcreg cannot read (it
+// reads no entry from the last 32 bytes of the area) or to an entry already reached, before
+// libcreg follows it round, and entries sharing bytes.
 std::string CheckHierarchy(const std::string &bytes) {
   std::size_t areaSize = Get32(bytes, FILE_HEADER + 4);
   if (bytes.compare(FILE_HEADER, 4, "RGKN") != 0)
     return DAMAGED + "no key navigation area at " + Hex(FILE_HEADER);
-  if (areaSize < RGKN_HEADER + ENTRY_SIZE)
+  if (areaSize < RGKN_HEADER + ENTRY_SIZE + RGKN_HEADER)
     return DAMAGED + "the key navigation area has a size of " + std::to_string(areaSize) + " bytes";
   if (areaSize > bytes.size() - FILE_HEADER)
     return DAMAGED + "cut short (the key navigation area ends past the end of the file)";
-  std::vector<bool> reached(areaSize);
-  reached[RGKN_HEADER] = true;
+  if (Get32(bytes, FILE_HEADER + 8) != RGKN_HEADER)  // libcreg takes it as the area's file offset
+    return DAMAGED + "the key entries start at " + Hex(Get32(bytes, FILE_HEADER + 8)) + ", not " + Hex(RGKN_HEADER);
+  std::vector<bool> starts(areaSize);
+  std::vector<bool> covered(areaSize);
   std::vector<std::size_t> pending;
   std::size_t from = RGKN_HEADER;
+  auto reach = [&](std::size_t link) {
+    starts[link] = true;
+    for (std::size_t i = link; i < link + ENTRY_SIZE; ++i)
+      covered[i] = true;
+  };
   auto follow = [&](std::size_t field) -> std::string {
     std::int32_t lLink = static_cast<std::int32_t>(Get32(bytes, FILE_HEADER + from + field));
     if (lLink < 0)
       return "";
     std::size_t link = static_cast<std::size_t>(lLink);
-    if (link < RGKN_HEADER || link > areaSize - ENTRY_SIZE)
-      return DAMAGED + "the key entry at " + Hex(FILE_HEADER + from) + " links to " + Hex(FILE_HEADER + link) +
-             ", outside the key navigation area";
-    if (reached[link])
-      return DAMAGED + "the key entry at " + Hex(FILE_HEADER + from) + " links to the key entry at " +
-             Hex(FILE_HEADER + link) + ", reached before (a loop in the key hierarchy)";
-    reached[link] = true;
+    std::string entry = "the key entry at " + Hex(FILE_HEADER + from) + " links to ";
+    if (link < RGKN_HEADER || link > areaSize - RGKN_HEADER - ENTRY_SIZE)
+      return DAMAGED + entry + Hex(FILE_HEADER + link) + ", outside the key navigation area";
+    if (starts[link])
+      return DAMAGED + entry + "the key entry at " + Hex(FILE_HEADER + link) +
+             ", reached before (a loop in the key hierarchy)";
+    if (std::find(covered.begin() + static_cast<std::ptrdiff_t>(link),
+                  covered.begin() + static_cast<std::ptrdiff_t>(link + ENTRY_SIZE),
+                  true) != covered.begin() + static_cast<std::ptrdiff_t>(link + ENTRY_SIZE))
+      return DAMAGED + entry + Hex(FILE_HEADER + link) + ", inside another key entry";
+    reach(link);
     pending.push_back(link);
     return "";
   };
-  std::string error = follow(16);
+  reach(RGKN_HEADER);
+  std::string error = follow(FIRST_CHILD);
   while (error.empty() && !pending.empty()) {
     from = pending.back();
     pending.pop_back();
-    error = follow(20);
+    error = follow(NEXT_SIBLING);
     if (error.empty())
-      error = follow(16);
+      error = follow(FIRST_CHILD);
   }
   return error;
 }
 
-std::string CheckLayout(const std::string &bytes) {
+std::string CheckLayout(const std::string &bytes, std::vector<std::size_t> *pBlocks) {
   if (bytes.size() < FILE_HEADER || bytes.compare(0, 4, "CREG") != 0)
     return "not a Windows 9x registry file (no CREG signature)";
   if (bytes.size() < FILE_HEADER + RGKN_HEADER)
     return DAMAGED + "cut short (" + std::to_string(bytes.size()) + " bytes)";
   std::string error = CheckHierarchy(bytes);
-  return error.empty() ? CheckBlocks(bytes) : error;
+  return error.empty() ? CheckBlocks(bytes, pBlocks) : error;
 }
 
 // ---- libcreg --------------------------------------------------------------------------------
@@ -137,142 +172,246 @@ std::string Reason(libcreg_error_t **ppError) {
   return "libcreg: " + (reason.empty() ? std::string("unreadable") : reason);
 }
 
-struct Reader {
-  libcreg_error_t *pError = nullptr;
-  std::string where;  // the key being read, for the error line
-
-  std::string Failed() {
-    return DAMAGED + (where.empty() ? "" : "at key " + Shown(where) + ": ") + Reason(&pError);
-  }
-
-  bool KeyName(libcreg_key_t *pKey, std::string *pName) {
-    std::size_t size = 0;
-    if (libcreg_key_get_name_size(pKey, &size, &pError) != 1)
-      return false;
-    std::vector<std::uint8_t> name(size + 1);
-    if (size > 0 && libcreg_key_get_name(pKey, name.data(), name.size(), &pError) != 1)
-      return false;
-    pName->assign(reinterpret_cast<const char *>(name.data()), size);
-    return true;
-  }
-
-  bool Value(libcreg_value_t *pValue, sim::RegistryValue *pOut) {
-    std::size_t nameSize = 0;
-    std::size_t dataSize = 0;
-    std::uint32_t ulType = 0;
-    if (libcreg_value_get_name_size(pValue, &nameSize, &pError) != 1 ||
-        libcreg_value_get_value_type(pValue, &ulType, &pError) != 1 ||
-        libcreg_value_get_value_data_size(pValue, &dataSize, &pError) != 1)
-      return false;
-    std::vector<std::uint8_t> name(nameSize + 1);
-    std::vector<std::uint8_t> data(dataSize + 1);
-    if ((nameSize > 0 && libcreg_value_get_name(pValue, name.data(), name.size(), &pError) != 1) ||
-        (dataSize > 0 && libcreg_value_get_value_data(pValue, data.data(), dataSize, &pError) != 1))
-      return false;
-    pOut->name.assign(reinterpret_cast<const char *>(name.data()), nameSize);
-    pOut->dwType = ulType;
-    pOut->data.assign(reinterpret_cast<const char *>(data.data()), dataSize);
-    return true;
-  }
-
-  // The key's values into *pKey and its sub-keys into *pSubKeys, in the file's order.
-  std::string ReadKey(libcreg_key_t *pKey, sim::RegistryKey *pOut, std::vector<libcreg_key_t *> *pSubKeys) {
-    int iValues = 0;
-    if (libcreg_key_get_number_of_values(pKey, &iValues, &pError) != 1)
-      return Failed();
-    std::set<std::string> seen;  // folded names: a list of shared DLLs holds thousands
-    for (int i = 0; i < iValues; ++i) {
-      libcreg_value_t *pValue = nullptr;
-      sim::RegistryValue value;
-      bool fRead = libcreg_key_get_value_by_index(pKey, i, &pValue, &pError) == 1 && Value(pValue, &value);
-      libcreg_value_free(&pValue, nullptr);
-      if (!fRead)
-        return Failed();
-      if (!seen.insert(sim::Fold(value.name)).second)
-        return DAMAGED + "two values named \"" + Shown(value.name) + "\" in key " + Shown(where);
-      pOut->values.push_back(std::move(value));
-    }
-    int iSubKeys = 0;
-    if (libcreg_key_get_number_of_sub_keys(pKey, &iSubKeys, &pError) != 1)
-      return Failed();
-    for (int i = 0; i < iSubKeys; ++i) {
-      libcreg_key_t *pSubKey = nullptr;
-      if (libcreg_key_get_sub_key_by_index(pKey, i, &pSubKey, &pError) != 1)
-        return Failed();
-      pSubKeys->push_back(pSubKey);
-    }
-    return "";
-  }
-};
-
-// Every key of the file, parents first, in the file's order, as HKEY_LOCAL_MACHINE keys.
-std::string ReadKeys(libcreg_file_t *pFile, std::vector<sim::RegistryKey> *pKeys) {
-  Reader reader;
-  libcreg_key_t *pRoot = nullptr;
-  if (libcreg_file_get_root_key(pFile, &pRoot, &reader.pError) != 1)
-    return reader.Failed();
-  // Depth first without recursion: a file's hierarchy can be as deep as it has keys.
-  struct Pending {
-    libcreg_key_t *pKey;
-    std::string path;
-  };
-  std::vector<Pending> pending{{pRoot, ""}};
+// libcreg's opening of the file: its header, key navigation area and data block headers.
+std::string OpenWithLibcreg(const std::string &bytes) {
   std::string error;
-  while (!pending.empty() && error.empty()) {
-    Pending current = pending.back();
-    pending.pop_back();
-    reader.where = current.path;
-    sim::RegistryKey key{"HKEY_LOCAL_MACHINE" + (current.path.empty() ? "" : "\\" + current.path), {}};
-    std::vector<libcreg_key_t *> subKeys;
-    error = reader.ReadKey(current.pKey, &key, &subKeys);
-    bool fRoot = current.path.empty();
-    if (error.empty() && fRoot && !key.values.empty())
-      error = DAMAGED + "values in the root key";
-    std::set<std::string> names;  // folded
-    for (libcreg_key_t *pSubKey : subKeys) {
-      std::string name;
-      if (error.empty() && !reader.KeyName(pSubKey, &name))
-        error = reader.Failed();
-      else if (error.empty() && (name.empty() || name.find_first_of(std::string("\\\0", 2)) != std::string::npos))
-        error = DAMAGED + "a key named \"" + Shown(name) + "\" under " +
-                (current.path.empty() ? "the root" : Shown(current.path));
-      if (error.empty() && !names.insert(sim::Fold(name)).second)
-        error = DAMAGED + "two keys named \"" + Shown(name) + "\" under " +
-                (current.path.empty() ? "the root" : Shown(current.path));
-      pending.push_back({pSubKey, current.path.empty() ? name : current.path + "\\" + name});
-    }
-    std::reverse(pending.end() - static_cast<std::ptrdiff_t>(subKeys.size()), pending.end());
-    libcreg_key_free(&current.pKey, nullptr);
-    if (!fRoot)
-      pKeys->push_back(std::move(key));
-  }
-  for (Pending &left : pending)
-    libcreg_key_free(&left.pKey, nullptr);
-  return error;
-}
-
-std::string ReadHive(const std::string &bytes, std::vector<sim::RegistryKey> *pKeys) {
-  std::string error = CheckLayout(bytes);
-  if (!error.empty())
-    return error;
-  std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
   libcreg_error_t *pError = nullptr;
   libbfio_handle_t *pHandle = nullptr;
   libcreg_file_t *pFile = nullptr;
+  // Read only: libbfio takes the range as writable all the same.
+  auto *pucImage = reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data()));
   if (libbfio_memory_range_initialize(&pHandle, nullptr) != 1 ||
-      libbfio_memory_range_set(pHandle, image.data(), image.size(), nullptr) != 1 ||
+      libbfio_memory_range_set(pHandle, pucImage, bytes.size(), nullptr) != 1 ||
       libcreg_file_initialize(&pFile, &pError) != 1 ||
       libcreg_file_set_ascii_codepage(pFile, LIBCREG_CODEPAGE_WINDOWS_1252, &pError) != 1) {
     error = "cannot set up libcreg (" + Reason(&pError) + ")";
   } else if (libcreg_file_open_file_io_handle(pFile, pHandle, LIBCREG_OPEN_READ, &pError) != 1) {
     error = DAMAGED + Reason(&pError);
   } else {
-    error = ReadKeys(pFile, pKeys);
     libcreg_file_close(pFile, nullptr);
   }
   libcreg_file_free(&pFile, nullptr);
   libbfio_handle_free(&pHandle, nullptr);
   return error;
+}
+
+// ---- the keys -------------------------------------------------------------------------------
+
+// Whether libcreg parses the key name entry at `at`, of `size` bytes: a used size of 20 or more,
+// the name inside the entry, and each value inside the first min(used, size) bytes after it.
+bool EntryParses(const std::string &bytes, std::size_t at, std::size_t size) {
+  std::size_t used = Get32(bytes, at + 8);
+  std::size_t nameSize = Get16(bytes, at + 12);
+  std::size_t count = Get16(bytes, at + 14);
+  if (used < NAME_HEADER || nameSize > size - NAME_HEADER)
+    return false;
+  if (count == 0)
+    return true;
+  std::size_t end = at + std::min(used, size);
+  std::size_t pos = at + NAME_HEADER + nameSize;
+  if (pos >= end)
+    return false;
+  for (; count > 0; --count) {
+    if (end - pos < VALUE_HEADER || end - pos - VALUE_HEADER < Get16(bytes, pos + 8) + Get16(bytes, pos + 10))
+      return false;
+    pos += VALUE_HEADER + Get16(bytes, pos + 8) + Get16(bytes, pos + 10);
+  }
+  return true;
+}
+
+class HiveReader {
+ public:
+  HiveReader(const std::string &bytes, const std::vector<std::size_t> &blocks) : bytes_(bytes) {
+    for (std::size_t block = 0; block < blocks.size(); ++block)
+      IndexBlock(block, blocks[block]);
+    std::sort(index_.begin(), index_.end());
+  }
+
+  // Calls visit(path below the root, name entry) for every key but the root, parents first, in
+  // the file's order; stops at the first key that cannot be read, or that Windows could not hold.
+  std::string Walk(const std::function<std::string(const std::string &, std::size_t)> &visit) {
+    std::size_t rootEntry = 0;
+    std::string error = NameEntry(RGKN_HEADER, &rootEntry);
+    if (error.empty() && rootEntry != 0 && Get16(bytes_, rootEntry + 14) != 0)
+      error = DAMAGED + "values in the root key";
+    // The keys above the one read: its ancestors, with the names of their sub-keys read so far.
+    struct Level {
+      std::size_t link;
+      std::size_t pathLength;
+      std::unordered_set<std::string> names;  // folded
+    };
+    std::vector<Level> levels;
+    levels.push_back({RGKN_HEADER, 0, {}});
+    std::string path;
+    std::int32_t lAt = Link(RGKN_HEADER, FIRST_CHILD);
+    while (error.empty() && !levels.empty()) {
+      if (lAt < 0) {  // the level is done: on to its parent's next sibling
+        lAt = Link(levels.back().link, NEXT_SIBLING);
+        levels.pop_back();
+        continue;
+      }
+      std::size_t link = static_cast<std::size_t>(lAt);
+      std::size_t entry = 0;
+      error = NameEntry(link, &entry);
+      std::string name = entry == 0 ? "" : bytes_.substr(entry + NAME_HEADER, Get16(bytes_, entry + 12));
+      auto under = [&] {
+        return "\"" + Shown(name) + "\" under " +
+               (levels.size() == 1 ? "the root" : Shown(path.substr(0, levels.back().pathLength)));
+      };
+      if (error.empty() && (name.empty() || name.find_first_of(std::string("\\\0", 2)) != std::string::npos))
+        error = DAMAGED + "a key named " + under();
+      if (error.empty() && !levels.back().names.insert(sim::Fold(name)).second)
+        error = DAMAGED + "two keys named " + under();
+      path.resize(levels.back().pathLength);
+      path += (path.empty() ? "" : "\\") + name;
+      if (error.empty())
+        error = CheckLimits(levels.size(), path);
+      if (error.empty())
+        error = CheckValues(entry, path);
+      if (error.empty())
+        error = visit(path, entry);
+      levels.push_back({link, path.size(), {}});
+      lAt = Link(link, FIRST_CHILD);
+    }
+    return error;
+  }
+
+  // Each value of a key's name entry, in order.
+  void ForEachValue(std::size_t entry, const std::function<void(const sim::RegistryValue &)> &each) const {
+    if (entry == 0)
+      return;
+    std::size_t pos = entry + NAME_HEADER + Get16(bytes_, entry + 12);
+    sim::RegistryValue value;
+    for (std::size_t count = Get16(bytes_, entry + 14); count > 0; --count) {
+      std::size_t nameSize = Get16(bytes_, pos + 8);
+      std::size_t dataSize = Get16(bytes_, pos + 10);
+      value.dwType = Get32(bytes_, pos);
+      value.name.assign(bytes_, pos + VALUE_HEADER, nameSize);
+      value.data.assign(bytes_, pos + VALUE_HEADER + nameSize, dataSize);
+      each(value);
+      pos += VALUE_HEADER + nameSize + dataSize;
+    }
+  }
+
+ private:
+  // Where the entries of a block can be found, as libcreg lists them (each of 20 bytes or more,
+  // with 20 bytes or more left, else the block is unreadable; an entry running past the block
+  // ends the list) and looks one up: by parsing every entry before it, so that the first entry
+  // that does not parse hides the ones after it.
+  void IndexBlock(std::size_t block, std::size_t start) {
+    const std::size_t end = start + Get32(bytes_, start + 4);
+    hidden_.push_back(NOTHING_HIDDEN);
+    hiddenWhy_.emplace_back();
+    for (std::size_t pos = start + BLOCK_HEADER; pos < end;) {
+      std::size_t size = end - pos < NAME_HEADER ? 0 : Get32(bytes_, pos);
+      if (size < NAME_HEADER) {
+        hidden_.back() = start;
+        hiddenWhy_.back() = "data block " + std::to_string(block) + " holds an entry of " +
+                            std::to_string(end - pos < NAME_HEADER ? end - pos : size) + " bytes at " + Hex(pos);
+        return;
+      }
+      if (size > end - pos)
+        return;
+      if (hidden_.back() == NOTHING_HIDDEN && !EntryParses(bytes_, pos, size)) {
+        hidden_.back() = pos;
+        hiddenWhy_.back() = "the entry at " + Hex(pos) + " of data block " + std::to_string(block) +
+                            " holds a name or values running past it";
+      }
+      index_.push_back(std::uint64_t(block) << 48 | std::uint64_t(Get16(bytes_, pos + 4)) << 32 | pos);
+      pos += size;
+    }
+  }
+
+  std::int32_t Link(std::size_t link, std::size_t field) const {
+    return static_cast<std::int32_t>(Get32(bytes_, FILE_HEADER + link + field));
+  }
+
+  // The file offset of the name entry of the key whose hierarchy entry is at link, 0 for none.
+  std::string NameEntry(std::size_t link, std::size_t *pEntry) const {
+    std::size_t at = FILE_HEADER + link;
+    std::int16_t iBlock = static_cast<std::int16_t>(Get16(bytes_, at + 26));
+    std::uint32_t ulNumber = Get16(bytes_, at + 24);
+    *pEntry = 0;
+    if (iBlock < 0)
+      return "";
+    std::size_t block = static_cast<std::size_t>(iBlock);
+    auto key = [&] {
+      return DAMAGED + "the key entry at " + Hex(at) + " names entry " + std::to_string(ulNumber) + " of data block " +
+             std::to_string(block);
+    };
+    if (block >= hidden_.size())
+      return key() + ", of " + std::to_string(hidden_.size()) + " data blocks";
+    const std::uint64_t first = std::uint64_t(block) << 48 | std::uint64_t(ulNumber) << 32;
+    auto it = std::lower_bound(index_.begin(), index_.end(), first);
+    if (it != index_.end() && (*it >> 32) == (first >> 32) && (*it & 0xFFFFFFFF) < hidden_[block]) {
+      *pEntry = static_cast<std::size_t>(*it & 0xFFFFFFFF);
+      return "";
+    }
+    return key() + (hidden_[block] == NOTHING_HIDDEN ? ", which holds no such entry" : ": " + hiddenWhy_[block]);
+  }
+
+  // Bounds that keep every output writing full paths within a small multiple of the file.
+  static std::string CheckLimits(std::size_t depth, const std::string &path) {
+    const std::size_t SHOWN = 60;
+    std::string excerpt = Shown(path.substr(0, SHOWN)) + (path.size() > SHOWN ? "..." : "");
+    if (depth > sim::MAX_KEY_DEPTH)
+      return "a key path deeper than " + std::to_string(sim::MAX_KEY_DEPTH) + " levels (" + excerpt + ")";
+    if (path.size() > sim::MAX_KEY_PATH)
+      return "a key path longer than " + std::to_string(sim::MAX_KEY_PATH) + " bytes (" + excerpt + ")";
+    return "";
+  }
+
+  std::string CheckValues(std::size_t entry, const std::string &path) const {
+    std::unordered_set<std::string> seen;  // folded names: a list of shared DLLs holds thousands
+    std::string error;
+    ForEachValue(entry, [&](const sim::RegistryValue &value) {
+      if (error.empty() && !seen.insert(sim::Fold(value.name)).second)
+        error = DAMAGED + "two values named \"" + Shown(value.name) + "\" in key " + Shown(path);
+    });
+    return error;
+  }
+
+  const std::string &bytes_;
+  std::vector<std::uint64_t> index_;    // block << 48 | entry number << 32 | file offset, sorted
+  std::vector<std::size_t> hidden_;     // per block: the file offset from which no entry is found
+  std::vector<std::string> hiddenWhy_;  // per block: why, when some are
+};
+
+// Checked whole first, so that a file refused leaves the registry as it was.
+std::string ReadHive(const std::string &bytes) {
+  std::vector<std::size_t> blocks;
+  std::string error = CheckLayout(bytes, &blocks);
+  if (error.empty())
+    error = OpenWithLibcreg(bytes);
+  if (!error.empty())
+    return error;
+  HiveReader reader(bytes, blocks);
+  // What the keys will take in the simulated registry, held to a small multiple of the file: a
+  // key or a value takes over a hundred bytes there, where a file can hold one in 13.
+  const std::size_t budget = 3 * bytes.size() + (std::size_t(48) << 20);
+  std::size_t footprint = 0;
+  std::size_t keys = 0;
+  error = reader.Walk([&](const std::string &path, std::size_t entry) {
+    ++keys;
+    footprint += KEY_FOOTPRINT + path.size();
+    std::size_t count = 0;
+    reader.ForEachValue(entry, [&](const sim::RegistryValue &value) {
+      footprint += VALUE_FOOTPRINT + value.name.size() + value.data.size();
+      footprint += ++count >= INDEXED_VALUES ? INDEX_FOOTPRINT : 0;
+    });
+    return footprint <= budget ? "" : "more keys and values than uninst-sim takes from a file of its size";
+  });
+  if (!error.empty())
+    return error;
+  sim::ReserveKeys(keys);  // made once at their number: a growing store would hold them three times over
+  reader.Walk([&](const std::string &path, std::size_t entry) {
+    sim::CreateKey(os::HKEY_LOCAL_MACHINE, path);
+    reader.ForEachValue(entry, [&](const sim::RegistryValue &value) {
+      sim::SetValue(os::HKEY_LOCAL_MACHINE, path, value.name, value.dwType, value.data);
+    });
+    return "";
+  });
+  return "";
 }
 
 // ---- libmspack ------------------------------------------------------------------------------
@@ -373,6 +512,14 @@ std::string CabError(int iCode) {
   return "error " + std::to_string(iCode);
 }
 
+std::string Extract(mscab_decompressor *pCabs, mscabd_file *pFile, MemorySystem *pSystem, std::string *pHive) {
+  pSystem->extracted.reserve(pFile->length);  // room made once: a growing copy would hold it three times over
+  if (int iCode = pCabs->extract(pCabs, pFile, const_cast<char *>("SYSTEM.DAT")))
+    return "SYSTEM.DAT: damaged in the cabinet (" + CabError(iCode) + ")";
+  *pHive = std::move(pSystem->extracted);
+  return "";
+}
+
 // The SYSTEM.DAT of a registry backup cabinet.
 std::string ExtractSystemDat(const std::string &cabinet, std::string *pHive) {
   MemorySystem system{
@@ -388,18 +535,19 @@ std::string ExtractSystemDat(const std::string &cabinet, std::string *pHive) {
     error = "damaged cabinet (" + CabError(pCabs->last_error(pCabs)) + ")";
   } else {
     mscabd_file *pFound = nullptr;
-    for (mscabd_file *pEntry = pCabinet->files; pEntry != nullptr && pFound == nullptr; pEntry = pEntry->next) {
-      if (sim::SameName(pEntry->filename, "SYSTEM.DAT"))
+    int iFound = 0;
+    for (mscabd_file *pEntry = pCabinet->files; pEntry != nullptr; pEntry = pEntry->next) {
+      if (sim::SameName(pEntry->filename, "SYSTEM.DAT") && iFound++ == 0)
         pFound = pEntry;
     }
     if (pFound == nullptr)
       error = "a cabinet without SYSTEM.DAT";
+    else if (iFound > 1)  // which one Windows would restore is not known
+      error = "a cabinet holding " + std::to_string(iFound) + " files named SYSTEM.DAT";
     else if (pFound->length > MAX_HIVE_SIZE)
-      error = "SYSTEM.DAT: over " + std::to_string(MAX_HIVE_SIZE >> 20) + " MiB, too large for a registry file";
-    else if (int iCode = pCabs->extract(pCabs, pFound, const_cast<char *>("SYSTEM.DAT")))
-      error = "SYSTEM.DAT: damaged in the cabinet (" + CabError(iCode) + ")";
+      error = "SYSTEM.DAT: " + TooLarge();
     else
-      *pHive = std::move(system.extracted);
+      error = Extract(pCabs, pFound, &system, pHive);
     pCabs->close(pCabs, pCabinet);
   }
   mspack_destroy_cab_decompressor(pCabs);
@@ -410,27 +558,20 @@ std::string ExtractSystemDat(const std::string &cabinet, std::string *pHive) {
 
 std::string LoadHiveBytes(const std::string &bytes, const std::string &name) {
   std::string error;
-  std::vector<sim::RegistryKey> keys;
-  if (bytes.compare(0, 4, "MSCF") == 0) {
+  if (bytes.size() > MAX_HIVE_SIZE) {
+    error = TooLarge();
+  } else if (bytes.compare(0, 4, "MSCF") == 0) {
     std::string hive;
     error = ExtractSystemDat(bytes, &hive);
     if (error.empty()) {
-      error = ReadHive(hive, &keys);
+      error = ReadHive(hive);
       if (!error.empty())
         error = "SYSTEM.DAT: " + error;
     }
   } else {
-    error = ReadHive(bytes, &keys);
+    error = ReadHive(bytes);
   }
-  if (!error.empty())
-    return name + ": " + error;
-  for (const sim::RegistryKey &key : keys) {
-    std::string path = key.path.substr(key.path.find('\\') + 1);
-    sim::CreateKey(os::HKEY_LOCAL_MACHINE, path);
-    for (const sim::RegistryValue &value : key.values)
-      sim::SetValue(os::HKEY_LOCAL_MACHINE, path, value.name, value.dwType, value.data);
-  }
-  return "";
+  return error.empty() ? "" : name + ": " + error;
 }
 
 std::string LoadHive(const std::string &path) {
@@ -438,11 +579,15 @@ std::string LoadHive(const std::string &path) {
   if (!in)
     return "cannot read " + path;
   std::string bytes;
+  in.seekg(0, std::ios::end);
+  if (in.tellg() > 0)  // room made once, as for a cabinet's SYSTEM.DAT
+    bytes.reserve(std::min(static_cast<std::size_t>(in.tellg()), MAX_HIVE_SIZE + 1));
+  in.seekg(0);
   char ucChunk[65536];
   while (in.read(ucChunk, sizeof ucChunk) || in.gcount() > 0) {
     bytes.append(ucChunk, static_cast<std::size_t>(in.gcount()));
     if (bytes.size() > MAX_HIVE_SIZE)
-      return path + ": over " + std::to_string(MAX_HIVE_SIZE >> 20) + " MiB, too large for a registry file";
+      return path + ": " + TooLarge();
   }
   if (in.bad())
     return "cannot read " + path;

@@ -105,7 +105,7 @@ std::string LoadRegistry(const Options &options, std::vector<SkippedLine> *pSkip
   if (!sim::ImportRegistry(image.Text(), &error, fLenient ? &skipped : nullptr))
     return registry.string() + ": " + error;
   for (const sim::SkippedLine &line : skipped)
-    pSkipped->push_back(SkippedLine{options.registry, line.line, line.why});
+    pSkipped->push_back(SkippedLine{options.registry, line.line, line.why, line.count});
   return "";
 }
 
@@ -206,27 +206,35 @@ std::vector<std::string> TouchedFolders(const sim::Changes &changes) {
 }
 
 // A disk folder as the run left it: its files copied from the image in one go, those the run
-// deleted taken out again, those it read, wrote or made put in from the simulated drive.
-void WriteDiskFolder(const Disk &disk, const std::string &folder, const fs::path &driveOut, std::error_code *pFailure) {
+// deleted taken out again, those it read, wrote or made put in from the simulated drive. "" or
+// the one-line error.
+std::string WriteDiskFolder(const Disk &disk, const std::string &folder, const fs::path &driveOut) {
   std::vector<sim::FolderEntry> entries;
   std::string hostFolder = sim::FolderEntries(folder, &entries);
   std::string relative = hostFolder.substr(std::min(hostFolder.size(), sim::DriveRoot().size() + 1));
   fs::path target = driveOut / relative;
-  fs::create_directories(target, *pFailure);
-  CopyDiskFolder(disk, relative, target.string());
+  std::error_code failure;
+  fs::create_directories(target, failure);
+  if (failure)
+    return failure.message();
+  std::string error = CopyDiskFolder(disk, relative, target.string());
+  if (!error.empty())
+    return error;
   std::set<std::string> names;
   for (const sim::FolderEntry &entry : entries) {
     if (entry.fFolder)
       continue;
     names.insert(entry.hostName);
-    if (entry.fRead)
-      fs::copy_file(fs::path(hostFolder) / entry.hostName, target / entry.hostName,
-                    fs::copy_options::overwrite_existing, *pFailure);
+    if (entry.fRead && !fs::copy_file(fs::path(hostFolder) / entry.hostName, target / entry.hostName,
+                                      fs::copy_options::overwrite_existing, failure))
+      return failure.message();
   }
-  for (const auto &file : fs::directory_iterator(target, *pFailure)) {
-    if (file.is_regular_file() && names.count(file.path().filename().string()) == 0)
-      fs::remove(file.path(), *pFailure);
+  for (const auto &file : fs::directory_iterator(target, failure)) {
+    if (file.is_regular_file() && names.count(file.path().filename().string()) == 0 &&
+        !fs::remove(file.path(), failure))
+      return failure.message();
   }
+  return failure ? failure.message() : "";
 }
 
 // The record of a run, written whole into staging: the drive after the run (the whole drive, or
@@ -238,12 +246,13 @@ std::string WriteRun(const fs::path &staging, const Disk *pDisk, const std::vect
   if (pDisk == nullptr)
     fs::copy(sim::DriveRoot(), staging / "drive", fs::copy_options::recursive | fs::copy_options::copy_symlinks,
              failure);
-  for (const std::string &diskFolder : diskFolders) {
-    if (!failure)
-      WriteDiskFolder(*pDisk, diskFolder, staging / "drive", &failure);
-  }
   if (failure)
     return "cannot write the drive: " + failure.message();
+  for (const std::string &diskFolder : diskFolders) {
+    std::string error = WriteDiskFolder(*pDisk, diskFolder, staging / "drive");
+    if (!error.empty())
+      return "cannot write the drive: " + error;
+  }
   std::string trace;
   for (const std::string &line : sim::Trace())
     trace += line;
@@ -321,9 +330,12 @@ int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, s
     return Fail(err, error);
   for (const SkippedLine &line : skipped)
     err << "uninst-sim: " << SkippedLineText(line) << "\n";
-  if (!skipped.empty())
-    err << "uninst-sim: " << skipped.size() << (skipped.size() == 1 ? " line" : " lines") << " of "
-        << Printable(options.registry) << " skipped\n";
+  size_t total = 0;
+  for (const SkippedLine &line : skipped)
+    total += line.count;
+  if (total != 0)
+    err << "uninst-sim: " << total << (total == 1 ? " line" : " lines") << " of " << Printable(options.registry)
+        << " skipped\n";
   sim::SetMinorVersion(options.minor);
   sim::SetMoveFileExSupported(options.fMoveFileEx);
   Session session{options, out, pTerminal};

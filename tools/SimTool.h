@@ -59,6 +59,7 @@ struct SkippedLine {
   std::string file;  // as given on the command line
   size_t line;
   std::string why;  // code page 1252, as the export's text it may quote
+  size_t count;     // lines it stands for
 };
 struct Report {
   std::vector<sim::MessageBoxRecord> dialogs;

@@ -7,6 +7,7 @@
 #ifndef UNINST_PLATFORM_SIM_REGEDITTEXT_H
 #define UNINST_PLATFORM_SIM_REGEDITTEXT_H
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -299,6 +300,62 @@ inline bool PeekLine(const LineCursor &cursor, std::string_view *pLine) {
   return NextLine(&copy, pLine);
 }
 
+// What a reader takes of an image; past any of it a line is one it cannot read. The keys a key
+// line names are counted from the deepest key it shares with the last key line taken: as many as
+// an import may have to make. Unlimited unless given.
+struct Limits {
+  size_t depth = SIZE_MAX;      // names below the root
+  size_t length = SIZE_MAX;     // bytes below the root, separators included
+  size_t footprint = SIZE_MAX;  // keyFootprint per key named, valueFootprint + name + data per value,
+  size_t keyFootprint = 0;      // and indexFootprint more per value from the indexedValues-th of a key line
+  size_t valueFootprint = 0;
+  size_t indexFootprint = 0;
+  size_t indexedValues = SIZE_MAX;
+  size_t written = SIZE_MAX;  // bytes of the key lines an image of the keys named takes
+};
+
+// What a reader has taken so far, against its limits.
+struct Taken {
+  std::string_view root;
+  std::string_view path;
+  size_t footprint = 0;
+  size_t written = 0;
+  size_t values = 0;  // of the last key line
+};
+
+// Why a key line is past the limits, "" when it is not; counts what it takes when it is not.
+inline std::string KeyLineBeyond(std::string_view root, std::string_view path, const Limits &limits, Taken *pTaken) {
+  if (path.size() > limits.length)
+    return "key path longer than " + std::to_string(limits.length) + " bytes";
+  size_t common = 0;
+  if (root == pTaken->root) {
+    while (common < path.size() && common < pTaken->path.size() && path[common] == pTaken->path[common])
+      ++common;
+  }
+  size_t depth = 0;
+  bool fShared = true;
+  size_t footprint = pTaken->footprint;
+  size_t written = pTaken->written;
+  for (size_t pos = 0; pos < path.size();) {
+    size_t end = std::min(path.find('\\', pos), path.size());
+    if (end > pos) {
+      ++depth;
+      fShared = fShared && end <= common && (end == pTaken->path.size() || pTaken->path[end] == '\\');
+      if (!fShared) {
+        footprint += limits.keyFootprint;
+        written += root.size() + end + 7;  // "[root\path]", CR LF and the blank line
+      }
+    }
+    pos = end + 1;
+  }
+  if (depth > limits.depth)
+    return "key path deeper than " + std::to_string(limits.depth) + " levels";
+  if (footprint > limits.footprint || written > limits.written)
+    return "more keys and values than the reader takes from an image of this size";
+  *pTaken = Taken{root, path, footprint, written, 0};
+  return "";
+}
+
 // Reads an image, calling onKey(root, path) for each key line and onValue(name, type, data) for
 // each value of the last key; the views last until the next call. Strict, the first line it
 // cannot read ends the reading (false, *pError = "line N: why"); otherwise onSkip(N, why) names
@@ -307,7 +364,8 @@ inline bool PeekLine(const LineCursor &cursor, std::string_view *pLine) {
 // Only a text that does not start with the REGEDIT4 line is refused either way. A Ctrl-Z and
 // line ends at the very end, as DOS tools leave them, are no lines.
 template <typename OnKey, typename OnValue, typename OnSkip>
-bool Read(std::string_view image, bool fStrict, OnKey onKey, OnValue onValue, OnSkip onSkip, std::string *pError) {
+bool Read(std::string_view image, bool fStrict, OnKey onKey, OnValue onValue, OnSkip onSkip, std::string *pError,
+          const Limits &limits = Limits()) {
   while (!image.empty() && (image.back() == '\x1a' || image.back() == '\r' || image.back() == '\n'))
     image.remove_suffix(1);
   LineCursor cursor{image};
@@ -321,6 +379,7 @@ bool Read(std::string_view image, bool fStrict, OnKey onKey, OnValue onValue, On
   std::string data;
   std::string joined;
   std::string why;
+  Taken taken;
   while (NextLine(&cursor, &line)) {
     const size_t lineNumber = cursor.number;
     why.clear();
@@ -329,7 +388,7 @@ bool Read(std::string_view image, bool fStrict, OnKey onKey, OnValue onValue, On
     if (line[0] == '[') {
       std::string_view root;
       std::string_view path;
-      if (ParseKeyLine(line, &root, &path, &why)) {
+      if (ParseKeyLine(line, &root, &path, &why) && (why = KeyLineBeyond(root, path, limits, &taken)).empty()) {
         state = IN_KEY;
         onKey(root, path);
         continue;
@@ -386,8 +445,15 @@ bool Read(std::string_view image, bool fStrict, OnKey onKey, OnValue onValue, On
     } else if (state == NO_KEY) {
       why = "value before any key";
     } else if (fNamed && ParseData(text.substr(pos + 1), &ulType, &data, &why)) {
-      onValue(std::string_view(name), ulType, std::string_view(data));
-      continue;
+      size_t footprint = taken.footprint + limits.valueFootprint + name.size() + data.size() +
+                         (taken.values + 1 >= limits.indexedValues ? limits.indexFootprint : 0);
+      if (footprint <= limits.footprint) {
+        taken.footprint = footprint;
+        ++taken.values;
+        onValue(std::string_view(name), ulType, std::string_view(data));
+        continue;
+      }
+      why = "more keys and values than the reader takes from an image of this size";
     }
     if (fStrict) {
       *pError = "line " + std::to_string(lineNumber) + ": " + why;

@@ -140,8 +140,6 @@ void ResetRegistry();
 void ResetFiles();
 void CloseAllFiles();
 RegKey &Key(KeyId id);
-/// Room for that many more keys, so that the store does not grow while an image is read.
-void ReserveKeys(size_t count);
 std::string KeyPath(const RegRoot &root, KeyId key);
 RegRoot *RootByName(const std::string &name);
 RegRoot *RootByHandle(os::HKEY hKey);

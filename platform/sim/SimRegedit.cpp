@@ -7,14 +7,40 @@ namespace sim {
 
 namespace {
 
+// Each key of a subtree, depth first without recursion (a tree made through the API can be as
+// deep as it has keys), with the key's full path built on the way down.
+template <typename F>
+void ForEachInSubtree(KeyId top, const std::string &topPath, F each) {
+  struct Pending {
+    KeyId id;
+    size_t parentLength;  // of the parent's path, npos for the top
+  };
+  std::vector<Pending> pending{{top, std::string::npos}};
+  std::string path;
+  while (!pending.empty()) {
+    Pending next = pending.back();
+    pending.pop_back();
+    const RegKey &key = Key(next.id);
+    if (next.parentLength == std::string::npos) {
+      path = topPath;
+    } else {
+      path.resize(next.parentLength);
+      path.push_back('\\');
+      path += key.name;
+    }
+    each(key, path);
+    for (auto it = key.children.rbegin(); it != key.children.rend(); ++it)
+      pending.push_back({*it, path.size()});
+  }
+}
+
 void CollectKey(const RegRoot &root, KeyId id, std::vector<RegistryKey> *pKeys) {
-  const RegKey &key = Key(id);
-  RegistryKey collected{KeyPath(root, id), {}};
-  for (const RegValue &value : key.values)
-    collected.values.push_back(RegistryValue{value.name, value.dwType, value.data});
-  pKeys->push_back(std::move(collected));
-  for (KeyId child : key.children)
-    CollectKey(root, child, pKeys);
+  ForEachInSubtree(id, KeyPath(root, id), [&](const RegKey &key, const std::string &path) {
+    RegistryKey collected{path, {}};
+    for (const RegValue &value : key.values)
+      collected.values.push_back(RegistryValue{value.name, value.dwType, value.data});
+    pKeys->push_back(std::move(collected));
+  });
 }
 
 const size_t CHUNK = 1 << 20;
@@ -29,23 +55,6 @@ void AppendKey(const std::string &path, const Values &values, std::string *pOut)
     pOut->append("\r\n");
   }
   pOut->append("\r\n");
-}
-
-// One key and its subtree, depth first; *pPath holds the key's path while it is written.
-void WriteKey(KeyId id, std::string *pPath, std::string *pOut, const std::function<void(const std::string &)> &write) {
-  const RegKey &key = Key(id);
-  AppendKey(*pPath, key.values, pOut);
-  if (pOut->size() >= CHUNK) {
-    write(*pOut);
-    pOut->clear();
-  }
-  for (KeyId child : key.children) {
-    size_t length = pPath->size();
-    pPath->push_back('\\');
-    *pPath += Key(child).name;
-    WriteKey(child, pPath, pOut, write);
-    pPath->resize(length);
-  }
 }
 
 }  // namespace
@@ -73,7 +82,20 @@ bool ImportRegistry(std::string_view image, std::string *pError, std::vector<Ski
   auto noValue = [](std::string_view, std::uint32_t, std::string_view) {};
   auto noSkip = [](size_t, const std::string &) {};
   // Strict, the image is checked whole first so that a malformed one leaves the registry as it was.
-  bool fRead = pSkipped != nullptr || regedit::Read(image, true, noKey, noValue, noSkip, &error);
+  // What an export may make the machine hold and write back, against its own size: a key takes
+  // about 128 bytes here, a value 96 and 80 more in the index of a key with many, and a key line
+  // of a few hundred bytes can name 64 keys, each written back with its whole path. Real exports,
+  // whose keys take some 200 bytes of text each, stay below.
+  regedit::Limits limits;
+  limits.depth = MAX_KEY_DEPTH;
+  limits.length = MAX_KEY_PATH;
+  limits.keyFootprint = 128;
+  limits.valueFootprint = 96;
+  limits.indexFootprint = 80;
+  limits.indexedValues = 32;
+  limits.footprint = image.size() * 5 / 2 + (size_t(48) << 20);  // the estimates run up to a fifth short
+  limits.written = 6 * image.size() + (size_t(64) << 10);
+  bool fRead = pSkipped != nullptr || regedit::Read(image, true, noKey, noValue, noSkip, &error, limits);
   // An export lists parents before their subkeys: a key line is found from the deepest key
   // it shares with the line before it, not from its root.
   std::string_view lastRoot;
@@ -110,9 +132,24 @@ bool ImportRegistry(std::string_view image, std::string *pError, std::vector<Ski
   auto onValue = [&](std::string_view name, std::uint32_t ulType, std::string_view data) {
     PutValue(current, name, ulType, data);
   };
-  auto onSkip = [&](size_t line, const std::string &why) { pSkipped->push_back(SkippedLine{line, why}); };
+  // Past the first thousand, skipped lines are counted rather than listed: an export of short
+  // garbage lines would otherwise list many times what it holds.
+  const size_t LISTED_SKIPS = 1000;
+  SkippedLine unlisted{0, ""};
+  size_t unlistedCount = 0;
+  auto onSkip = [&](size_t line, const std::string &why) {
+    if (pSkipped->size() < LISTED_SKIPS)
+      pSkipped->push_back(SkippedLine{line, why});
+    else if (unlistedCount++ == 0)
+      unlisted.line = line;
+  };
   if (fRead)
-    fRead = regedit::Read(image, pSkipped == nullptr, onKey, onValue, onSkip, &error);
+    fRead = regedit::Read(image, pSkipped == nullptr, onKey, onValue, onSkip, &error, limits);
+  if (unlistedCount > 0) {
+    unlisted.why = "this line and " + std::to_string(unlistedCount - 1) + " more skipped, not listed";
+    unlisted.count = unlistedCount;
+    pSkipped->push_back(unlisted);
+  }
   if (!fRead && pError)
     *pError = error;
   return fRead;
@@ -137,11 +174,15 @@ std::string RegeditImage(const std::vector<RegistryKey> &keys) {
 void ExportRegistry(const std::function<void(const std::string &)> &write) {
   std::string out = "REGEDIT4\r\n\r\n";
   out.reserve(CHUNK + (CHUNK >> 2));
-  std::string path;
   for (const RegRoot &root : M().roots) {
     for (KeyId child : Key(root.key).children) {
-      path = root.name + "\\" + Key(child).name;
-      WriteKey(child, &path, &out, write);
+      ForEachInSubtree(child, root.name + "\\" + Key(child).name, [&](const RegKey &key, const std::string &path) {
+        AppendKey(path, key.values, &out);
+        if (out.size() >= CHUNK) {
+          write(out);
+          out.clear();
+        }
+      });
     }
   }
   write(out);

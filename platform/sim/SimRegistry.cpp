@@ -76,13 +76,18 @@ void UnindexChild(KeyId id) {
   --M().childCount;
 }
 
-// A removed subtree leaves the index and is marked for the handles still open on it.
-void MarkDeleted(KeyId id) {
-  RegKey &key = Key(id);
-  key.fDeleted = true;
-  UnindexChild(id);
-  for (KeyId child : key.children)
-    MarkDeleted(child);
+// A removed subtree leaves the index and is marked for the handles still open on it; walked
+// without recursion, as a tree made through the API can be as deep as it has keys.
+void MarkDeleted(KeyId top) {
+  std::vector<KeyId> pending{top};
+  while (!pending.empty()) {
+    const KeyId id = pending.back();
+    pending.pop_back();
+    RegKey &key = Key(id);
+    key.fDeleted = true;
+    UnindexChild(id);
+    pending.insert(pending.end(), key.children.begin(), key.children.end());
+  }
 }
 
 template <typename F>
@@ -232,6 +237,8 @@ void PutValue(KeyId key, std::string_view name, os::DWORD dwType, std::string_vi
     return;
   }
   RegKey &owner = Key(key);
+  if (owner.values.size() == owner.values.capacity())  // by a quarter: a list of thousands stays near its size
+    owner.values.reserve(owner.values.size() + owner.values.size() / 4 + 1);
   owner.values.push_back(RegValue{std::string(name), dwType, std::string(data)});
   if (owner.valueIndex) {
     IndexValues(&owner, owner.values.size() - 1);
@@ -242,10 +249,14 @@ void PutValue(KeyId key, std::string_view name, os::DWORD dwType, std::string_vi
 }
 
 std::string KeyPath(const RegRoot &root, KeyId key) {
-  std::string path;
+  // The key and its parents gathered first, so that the path is built in one pass.
+  std::vector<KeyId> chain;
   for (; key != NO_KEY && key != root.key; key = Key(key).parent)
-    path = "\\" + Key(key).name + path;
-  return root.name + path;
+    chain.push_back(key);
+  std::string path = root.name;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    path += "\\" + Key(*it).name;
+  return path;
 }
 
 const RegRoot *RootOf(KeyId key) {

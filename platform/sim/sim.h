@@ -65,13 +65,19 @@ const size_t MAX_KEY_PATH = 320;   // bytes below the root key, separators inclu
 struct SkippedLine {
   size_t line;
   std::string why;
+  size_t count = 1;  // lines it stands for: the last entry stands for all those past the listed ones
 };
 /// Loads a REGEDIT4 image into the registry (merging, as regedit does). Without pSkipped, a
 /// malformed image is refused whole: returns false, leaves the registry as it was and sets
 /// *pError to "line N: reason". With it, the image is read as Windows' own import reads a
 /// customer's export: each line it cannot read is skipped and listed there (a key line it cannot
-/// read with the values after it), and only a text without the REGEDIT4 header is refused.
+/// read with the values after it), and only a text without the REGEDIT4 header is refused. A key
+/// line past MAX_KEY_DEPTH or MAX_KEY_PATH cannot be read, nor a line past what an export of the
+/// image's size may make the machine hold and write back. The first thousand skipped lines are
+/// listed one by one, and one more entry stands for the rest.
 bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped = nullptr);
+/// Makes room for count more keys at once, for a loader that knows how many it will add.
+void ReserveKeys(size_t count);
 /// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
 /// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
 std::string ExportRegistry();

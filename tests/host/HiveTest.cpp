@@ -183,6 +183,15 @@ TEST_F(HiveTest, DamagedOrForeignFilesAreRefusedWithOneLine) {
   WriteAll(scratch / "text.dat", ReadAll(SAMPLES + "typical/registry.reg"));
   WriteAll(scratch / "other.txt", "x");
   Command("cd '" + scratch.string() + "' && gcab -c RB002.CAB other.txt");
+  // Just past the limits of a key path: 65 levels, 321 bytes.
+  std::string deep = HKLM;
+  for (int i = 0; i < 65; ++i)
+    deep += "\\k";
+  WriteAll(scratch / "deep.dat", hive::HiveImage({{deep, {}}}));
+  WriteAll(scratch / "long.dat", hive::HiveImage({{HKLM + "\\" + std::string(321, 'n'), {}}}));
+  WriteAll(scratch / "SYSTEM.DAT", image);
+  Command("cd '" + scratch.string() +
+          "' && mkdir x && cp SYSTEM.DAT x/system.dat && gcab -c -n RB003.CAB SYSTEM.DAT x/system.dat");
   struct Case {
     std::vector<std::string> args;
     std::string line;
@@ -199,6 +208,13 @@ TEST_F(HiveTest, DamagedOrForeignFilesAreRefusedWithOneLine) {
       {{"--hive", (scratch / "RB002.CAB").string()},
        (scratch / "RB002.CAB").string() + ": a cabinet without SYSTEM.DAT"},
       {{"--hive", (scratch / "none.dat").string()}, "cannot read " + (scratch / "none.dat").string()},
+      {{"--hive", (scratch / "deep.dat").string()},
+       (scratch / "deep.dat").string() + ": a key path deeper than 64 levels (" + deep.substr(HKLM.size() + 1, 60) +
+           "...)"},
+      {{"--hive", (scratch / "long.dat").string()},
+       (scratch / "long.dat").string() + ": a key path longer than 320 bytes (" + std::string(60, 'n') + "...)"},
+      {{"--hive", (scratch / "RB003.CAB").string()},
+       (scratch / "RB003.CAB").string() + ": a cabinet holding 2 files named SYSTEM.DAT"},
       {{"--hive", "x", "--registry", "y"},
        "--registry and --hive both give the registry: give one (uninst-sim --help)"},
   };
@@ -208,6 +224,29 @@ TEST_F(HiveTest, DamagedOrForeignFilesAreRefusedWithOneLine) {
     EXPECT_EQ(error, "uninst-sim: " + c.line + "\n");
     EXPECT_FALSE(fs::exists(scratch / "refused")) << c.line;
   }
+  // The size cap holds for a disk's SYSTEM.DAT too, read through LoadHiveBytes.
+  EXPECT_EQ(simtool::LoadHiveBytes(image + std::string((64u << 20) + 1 - image.size(), '\0'), "C:\\SYSTEM.DAT"),
+            "C:\\SYSTEM.DAT: over 64 MiB, too large for a registry file");
+}
+
+// Just inside the limits, and 20,000 keys in one data block, which libcreg's own lookup reads in
+// a time growing with the square of the keys (46 s in a release build; here 0.3 s).
+TEST_F(HiveTest, KeysAtTheLimitsAndManyInOneBlockAreTakenInOrder) {
+  std::vector<sim::RegistryKey> keys = {{HKLM + "\\" + std::string(320, 'n'), {}}};
+  std::string deep = HKLM;
+  for (int i = 0; i < 64; ++i)
+    deep += "\\k";
+  keys.push_back({deep, {{"v", 4, std::string("\x01\0\0\0", 4)}}});
+  for (int i = 0; i < 20000; ++i)
+    keys.push_back({HKLM + "\\Many\\" + std::to_string(i), {}});
+  keys.insert(keys.end() - 20000, {HKLM + "\\Many", {}});
+  sim::Reset();
+  ASSERT_EQ(simtool::LoadHiveBytes(hive::HiveImage(keys, 1u << 20), "SYSTEM.DAT"), "");
+  std::vector<sim::RegistryKey> read = sim::RegistryKeys();
+  ASSERT_EQ(read.size(), 64 + 1 + 20001u);
+  EXPECT_EQ(Items({read[64]}), Items({keys[1]}));
+  EXPECT_EQ(read.back().path, HKLM + "\\Many\\19999");
+  EXPECT_EQ(read[65 + 1].path, HKLM + "\\Many\\0");
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // The simulated registry keeps the Windows 98 behaviour the uninstaller relies on.
+#include <pthread.h>
+
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -136,6 +138,76 @@ TEST_F(SimRegistry, CustomerExportIsReadPastWhatCannotBeRead) {
   EXPECT_FALSE(sim::ImportRegistry(image, &error));
   EXPECT_EQ(error, "line 6: unterminated quoted text");
   EXPECT_FALSE(sim::KeyExists(os::HKEY_LOCAL_MACHINE, "Software\\Maker"));
+}
+
+// 64 levels and 320 bytes below the root are taken; a key line past them is unreadable.
+TEST_F(SimRegistry, KeyLinesPastTheDepthOrLengthLimitsAreSkippedOrRefused) {
+  std::string deep;
+  for (int i = 0; i < 64; ++i)
+    deep += "\\k";
+  const std::string image = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE" + deep + "]\r\n\"a\"=\"1\"\r\n[HKEY_LOCAL_MACHINE" +
+                            deep + "\\k]\r\n\"b\"=\"2\"\r\n[HKEY_LOCAL_MACHINE\\" + std::string(320, 'n') +
+                            "]\r\n[HKEY_LOCAL_MACHINE\\" + std::string(321, 'n') + "]\r\n\"c\"=\"3\"\r\n";
+  std::vector<sim::SkippedLine> skipped;
+  std::string error;
+  ASSERT_TRUE(sim::ImportRegistry(image, &error, &skipped)) << error;
+  ASSERT_EQ(skipped.size(), 2u);
+  EXPECT_EQ(skipped[0].line, 5u);
+  EXPECT_EQ(skipped[0].why, "key path deeper than 64 levels; the key's values are skipped with it");
+  EXPECT_EQ(skipped[1].line, 8u);
+  EXPECT_EQ(skipped[1].why, "key path longer than 320 bytes; the key's values are skipped with it");
+  EXPECT_TRUE(sim::GetValue(os::HKEY_LOCAL_MACHINE, deep.substr(1), "a", nullptr));
+  EXPECT_TRUE(sim::KeyExists(os::HKEY_LOCAL_MACHINE, std::string(320, 'n')));
+  EXPECT_EQ(sim::RegistryKeys().size(), 65u);
+
+  sim::Reset();
+  EXPECT_FALSE(sim::ImportRegistry(image, &error));
+  EXPECT_EQ(error, "line 5: key path deeper than 64 levels");
+}
+
+// A key line names its missing parents too, each written back with its whole path: an export
+// of such lines is taken only as far as its own size allows.
+TEST_F(SimRegistry, KeysNamedPerLineAreHeldToTheExportsSize) {
+  std::string image = "REGEDIT4\r\n";
+  for (int i = 0; i < 400; ++i) {
+    image += "[HKEY_LOCAL_MACHINE\\" + std::to_string(i);
+    for (int j = 0; j < 63; ++j)
+      image += "\\k";
+    image += "]\r\n";
+  }
+  std::vector<sim::SkippedLine> skipped;
+  std::string error;
+  ASSERT_TRUE(sim::ImportRegistry(image, &error, &skipped)) << error;
+  ASSERT_FALSE(skipped.empty());
+  EXPECT_EQ(skipped[0].why,
+            "more keys and values than the reader takes from an image of this size; the key's values are skipped "
+            "with it");
+  EXPECT_LE(sim::ExportRegistry().size(), 8 * image.size());
+}
+
+// Every walk of the tree goes without recursion: on a stack of 128 KiB, a chain of 5,000 keys.
+TEST_F(SimRegistry, DeepTreesAreWalkedWithoutRecursion) {
+  std::string path = "k";
+  for (int i = 1; i < 5000; ++i)
+    path += "\\k";
+  sim::CreateKey(os::HKEY_LOCAL_MACHINE, path);
+  auto walk = [](void *) -> void * {
+    size_t exported = 0;
+    sim::ExportRegistry([&](const std::string &chunk) { exported += chunk.size(); });
+    EXPECT_GT(exported, 25000000u);
+    EXPECT_EQ(sim::RegistryKeys().size(), 5000u);
+    EXPECT_EQ(os::RegDeleteKeyA(os::HKEY_LOCAL_MACHINE, "k"), 0);
+    return nullptr;
+  };
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 128 << 10);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attributes, walk, nullptr), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  EXPECT_FALSE(sim::HasSubkeys(os::HKEY_LOCAL_MACHINE, ""));
+  EXPECT_EQ(sim::MachineChanges().removedKeys.size(), 5000u);
 }
 
 TEST_F(SimRegistry, NamesIgnoreAsciiCaseOnlyAndKeepTheirSpelling) {

@@ -3,6 +3,7 @@
 // each key's name and values.
 #include "tests/support/HiveWriter.h"
 
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -23,9 +24,10 @@ struct Node {
   std::string name;
   std::vector<sim::RegistryValue> values;
   std::vector<std::unique_ptr<Node>> children;
-  std::size_t index = 0;     // pre-order number
-  std::uint16_t number = 0;  // entry number inside its block
-  std::uint16_t block = 0;   // data block number
+  std::map<std::string, Node *> byName;  // folded: thousands of sub-keys are found without a walk
+  std::size_t index = 0;                 // pre-order number
+  std::uint16_t number = 0;              // entry number inside its block
+  std::uint16_t block = 0;               // data block number
   const Node *pParent = nullptr;
   const Node *pNext = nullptr;  // next sibling
 };
@@ -49,13 +51,13 @@ void Put32(std::string *pOut, std::size_t at, std::uint64_t value) {
 }
 
 Node *Child(Node *pNode, const std::string &name) {
-  for (auto &child : pNode->children) {
-    if (Fold(child->name) == Fold(name))
-      return child.get();
+  Node *&pChild = pNode->byName[Fold(name)];
+  if (pChild == nullptr) {
+    pNode->children.push_back(std::make_unique<Node>());
+    pChild = pNode->children.back().get();
+    pChild->name = name;
   }
-  pNode->children.push_back(std::make_unique<Node>());
-  pNode->children.back()->name = name;
-  return pNode->children.back().get();
+  return pChild;
 }
 
 void AddKey(Node *pRoot, const sim::RegistryKey &key) {
@@ -87,14 +89,20 @@ void AddKey(Node *pRoot, const sim::RegistryKey &key) {
   }
 }
 
-void Number(Node *pNode, std::vector<Node *> *pOrder) {
-  pNode->index = pOrder->size();
-  pOrder->push_back(pNode);
-  for (std::size_t i = 0; i < pNode->children.size(); ++i) {
-    pNode->children[i]->pParent = pNode;
-    if (i + 1 < pNode->children.size())
-      pNode->children[i]->pNext = pNode->children[i + 1].get();
-    Number(pNode->children[i].get(), pOrder);
+// Pre-order without recursion: a hierarchy can be as deep as it has keys.
+void Number(Node *pRoot, std::vector<Node *> *pOrder) {
+  std::vector<Node *> pending{pRoot};
+  while (!pending.empty()) {
+    Node *pNode = pending.back();
+    pending.pop_back();
+    pNode->index = pOrder->size();
+    pOrder->push_back(pNode);
+    for (std::size_t i = pNode->children.size(); i-- > 0;) {
+      pNode->children[i]->pParent = pNode;
+      if (i + 1 < pNode->children.size())
+        pNode->children[i]->pNext = pNode->children[i + 1].get();
+      pending.push_back(pNode->children[i].get());
+    }
   }
 }
 
