@@ -18,5 +18,11 @@ uninst_wine_form_line
 ctest --preset win32
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$jobs"
-ctest --preset "$preset"
+# The i686 form runs as it always has; the x86_64 one, new, runs its cases side by side, each in
+# its own prefix and on its own screen.
+if [ "$UNINST_WINE_FORM" = i686 ]; then
+  ctest --preset "$preset"
+else
+  ctest --preset "$preset" -j "$jobs"
+fi
 uninst_wine_form_line

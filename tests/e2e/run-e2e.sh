@@ -14,8 +14,11 @@ set -uo pipefail
 
 if [ -z "${UNINST_IN_XVFB:-}" ]; then
   command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed (scripts/install-deps.sh)" >&2; exit 2; }
-  # A screen large enough for the widest box, at a depth that keeps the screenshots exact.
-  UNINST_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+  # A screen large enough for the widest box, at a depth that keeps the screenshots exact. The
+  # search for a free display starts where the arguments say, so that cases run side by side do
+  # not race for the same one.
+  display=$(($(printf '%s' "$*" | cksum | cut -d' ' -f1) % 900 + 100))
+  UNINST_IN_XVFB=1 exec xvfb-run -a -n "$display" -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
 
 here=$(cd "$(dirname "$0")" && pwd)
