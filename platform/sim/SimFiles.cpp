@@ -33,8 +33,6 @@ namespace sim {
 
 namespace {
 
-const os::DWORD ERROR_INVALID_NAME = 123;
-
 struct Resolved {
   bool fOnDrive;         // a C:\ path
   bool fValid;           // ... whose names Windows accepts
@@ -200,11 +198,11 @@ os::DWORD PathError(const std::string &winPath, const Resolved &r) {
   if (!r.fOnDrive)
     return os::ERROR_PATH_NOT_FOUND;
   if (!r.fValid)
-    return ERROR_INVALID_NAME;
+    return os::ERROR_INVALID_NAME;
   if (!r.fParentExists)
     return os::ERROR_PATH_NOT_FOUND;
   // A file named with a separator after it is not a name Windows takes.
-  return r.fExists && IsSeparator(winPath.back()) && !IsDirectory(r.hostPath) ? ERROR_INVALID_NAME : 0;
+  return r.fExists && IsSeparator(winPath.back()) && !IsDirectory(r.hostPath) ? os::ERROR_INVALID_NAME : 0;
 }
 
 // A search specification: the folder's components, then the pattern, which may be empty (a
@@ -782,7 +780,7 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
   }
   std::vector<std::string> parts;
   if (!sim::SplitSearch(spec, &parts)) {
-    sim::SetLastError(sim::ValidNames(parts, true) ? ERROR_PATH_NOT_FOUND : sim::ERROR_INVALID_NAME);
+    sim::SetLastError(sim::ValidNames(parts, true) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
   std::string pattern = parts.back();
@@ -879,7 +877,7 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
   } else if (r.fExists && (dwDesiredAccess & GENERIC_WRITE) && M().readOnly.count(r.hostPath)) {
     dwError = ERROR_ACCESS_DENIED;
   } else if (r.fExists && dwCreationDisposition == CREATE_NEW) {
-    dwError = 80;
+    dwError = ERROR_FILE_EXISTS;
   } else if (sim::SharingConflict(r.hostPath, dwDesiredAccess, dwShareMode)) {
     dwError = ERROR_SHARING_VIOLATION;
   }
@@ -951,7 +949,7 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG *lpDistanceToMoveH
     distance += static_cast<off_t>(*lpDistanceToMoveHigh) << 32;
   off_t position = lseek(pFile->fd, distance, iWhence);
   if (position < 0) {
-    sim::SetLastError(131);
+    sim::SetLastError(ERROR_NEGATIVE_SEEK);
     return INVALID_SET_FILE_POINTER;
   }
   if (lpDistanceToMoveHigh)
@@ -971,7 +969,7 @@ BOOL SetEndOfFile(HANDLE hFile) {
   // Windows refuses to cut a file that is mapped; on the host a cut under a live view would
   // end the process with SIGBUS at the next write through it.
   if (sim::Mapped(pFile->hostPath))
-    return Fail(1224);
+    return Fail(ERROR_USER_MAPPED_FILE);
   off_t position = lseek(pFile->fd, 0, SEEK_CUR);
   if (ftruncate(pFile->fd, position) != 0)
     return Fail(ERROR_ACCESS_DENIED);
@@ -1020,7 +1018,7 @@ HANDLE CreateFileMappingA(HANDLE hFile, void *, DWORD flProtect, DWORD dwMaximum
     return nullptr;
   }
   if (static_cast<off_t>(size) > st.st_size && ftruncate(pFile->fd, static_cast<off_t>(size)) != 0) {
-    sim::SetLastError(112);
+    sim::SetLastError(ERROR_DISK_FULL);
     return nullptr;
   }
   std::uintptr_t handle = sim::NewHandle();

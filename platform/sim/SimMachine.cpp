@@ -200,7 +200,7 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, char *lpBuffer, int cchBufferMax)
     return 0;
   }
   if (hInstance != reinterpret_cast<HINSTANCE>(sim::MODULE_HANDLE) || lpBuffer == nullptr || cchBufferMax <= 0) {
-    sim::SetLastError(1813);
+    sim::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return 0;
   }
   for (const sim::StringEntry &entry : sim::STRING_TABLE) {
@@ -213,7 +213,7 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, char *lpBuffer, int cchBufferMax)
     lpBuffer[ulLength] = '\0';
     return static_cast<int>(ulLength);
   }
-  sim::SetLastError(1814);
+  sim::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
   return 0;
 }
 
@@ -244,7 +244,7 @@ BOOL GetVersionExA(OSVERSIONINFOA *lpVersionInformation) {
     return 0;
   }
   if (lpVersionInformation == nullptr || lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-    sim::SetLastError(122);
+    sim::SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
   lpVersionInformation->dwMajorVersion = 4;

@@ -141,7 +141,6 @@ void ResetFiles();
 void CloseAllFiles();
 RegKey &Key(KeyId id);
 std::string KeyPath(const RegRoot &root, KeyId key);
-RegRoot *RootByName(const std::string &name);
 RegRoot *RootByHandle(os::HKEY hKey);
 RegRoot &AddRoot(std::string_view name);
 /// The live subkey of that name, ignoring ASCII case, or NO_KEY.

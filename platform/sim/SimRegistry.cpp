@@ -10,7 +10,6 @@
 namespace sim {
 
 namespace {
-const os::LONG ERROR_KEY_DELETED = 1018;
 
 const std::uint64_t FREE_SLOT = ~std::uint64_t(0);
 
@@ -122,7 +121,7 @@ os::LONG Resolve(os::HKEY hKey, KeyId *pKey, std::string *pPath, const char *puc
   }
   *pKey = it->second.key;
   *pPath = it->second.path;
-  return Key(*pKey).fDeleted ? ERROR_KEY_DELETED : 0;
+  return Key(*pKey).fDeleted ? os::ERROR_KEY_DELETED : 0;
 }
 
 // Walks the named subkeys down from key; NO_KEY when one is missing. *pPath (when given) gets
@@ -264,14 +263,6 @@ const RegRoot *RootOf(KeyId key) {
     key = Key(key).parent;
   for (const RegRoot &root : M().roots) {
     if (root.key == key)
-      return &root;
-  }
-  return nullptr;
-}
-
-RegRoot *RootByName(const std::string &name) {
-  for (RegRoot &root : M().roots) {
-    if (SameName(root.name, name))
       return &root;
   }
   return nullptr;
