@@ -147,7 +147,9 @@ TEST_F(DiskTest, APreviewOfTheDiskIsThePreviewOfTheSameMachineAsFolderAndHive) {
     Image image;
     std::vector<std::string> args;
   };
-  const Case cases[] = {
+  // A vector, not an array: GCC 12's optimiser takes the array's last Image for uninitialised
+  // when it destroys it.
+  const std::vector<Case> cases = {
       {"win98", {true, 2048, "WINDOWS"}, {"--answers", "yes,no,no"}},
       {"winme",
        {false, 0, "WINDOWS"},
