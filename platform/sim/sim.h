@@ -43,7 +43,6 @@ enum class Call : unsigned char {
   MessageBox,
   GetVersionEx,
   ExitWindowsEx,
-  WsPrintf,
 };
 
 /// A fresh machine: empty registry (HKEY_LOCAL_MACHINE and HKEY_DYN_DATA roots present), a new

@@ -98,34 +98,4 @@ TEST_F(WholeUninstall, RemovesExactlyThePackageAndTracesEveryStep) {
   EXPECT_EQ(sim::Trace(), Lines(ReadHostFile(std::string(UNINST_TEST_DATA) + "/sample-typical-trace.txt")));
 }
 
-// Every platform call failing in turn, once or from then on: the run never crashes, leaves no
-// handle open and misuses nothing (the fixture checks both after each run).
-TEST_F(WholeUninstall, SurvivesAnyPlatformCallFailing) {
-  LoadSample();
-  RunSample();
-  const int iCalls = sim::CallCount(sim::Call::Any);
-  ASSERT_GT(iCalls, 100);
-  const struct {
-    os::DWORD code;
-    bool fPersistent;
-  } PLANS[] = {{5, false}, {2, false}, {259, false}, {5, true}};
-  for (const auto &plan : PLANS) {
-    for (int n = 1; n <= iCalls; ++n) {
-      sim::Reset();
-      InitUninstallState();
-      LoadSample();
-      sim::AddFault({sim::Call::Any, n, plan.code, plan.fPersistent, ""});
-      for (int iAnswer : {os::IDYES, os::IDNO, os::IDNO})
-        sim::QueueAnswer(iAnswer);
-      int iExit = WinMain(nullptr, nullptr, nullptr, 0);
-      ASSERT_TRUE(iExit == 0 || iExit == 5);
-      ASSERT_EQ(sim::OpenHandles(), std::vector<std::string>()) << "call " << n << " code " << plan.code;
-      std::vector<std::string> problems = sim::Problems();
-      // A failed box consumes no answer, so answers may be left over; none may be missing.
-      ASSERT_EQ(problems, std::vector<std::string>()) << "call " << n << " code " << plan.code;
-    }
-  }
-  sim::Reset();
-}
-
 }  // namespace
