@@ -323,6 +323,45 @@ void FillFindData(const OpenSearch &search, size_t index, os::WIN32_FIND_DATAA *
   std::snprintf(pData->cFileName, sizeof pData->cFileName, "%s", search.names[index].c_str());
 }
 
+// Notes a searched folder once, as the search named it, for the record of the run.
+void RecordSearch(const std::string &spec) {
+  std::string searched = NormalPath(spec.substr(0, spec.find_last_of("\\/") + 1));
+  std::vector<std::string> &searchedFolders = M().changes.searchedFolders;
+  if (std::find(searchedFolders.begin(), searchedFolders.end(), searched) == searchedFolders.end())
+    searchedFolders.push_back(searched);
+}
+
+// The search's answers in the order it gives them: the folder's names that match the pattern or
+// whose 8.3 alias does (tails numbered in name order), and for a folder other than the root its
+// own dot entries first, as FAT keeps them. The folder is listed once.
+OpenSearch SearchMatches(const std::string &hostFolder, const std::string &pattern, bool fRoot) {
+  std::vector<std::pair<std::string, std::string>> matches;  // (sort key, name)
+  std::map<std::string, int> tails;
+  for (const std::string &name : FolderNames(hostFolder)) {
+    bool fMatch = WildcardMatch(pattern.c_str(), name.c_str());
+    if (!IsShortName(name)) {
+      std::string alias = ShortAlias(name, 1);
+      int n = ++tails[alias];
+      if (n > 1)
+        alias = ShortAlias(name, n);
+      fMatch = fMatch || WildcardMatch(pattern.c_str(), alias.c_str());
+    }
+    if (fMatch)
+      matches.emplace_back(Fold(name), name);
+  }
+  for (const char *pucDots : {"..", "."}) {
+    if (!fRoot && WildcardMatch(pattern.c_str(), pucDots))
+      matches.emplace_back(std::string(), pucDots);
+  }
+  std::sort(matches.begin(), matches.end());
+  OpenSearch search{{}, {}, 1};
+  for (auto &match : matches) {
+    search.names.push_back(match.second);
+    search.fDirectory.push_back(match.first.empty() || IsDirectory(hostFolder + "/" + Utf8FromCp1252(match.second)));
+  }
+  return search;
+}
+
 OpenFile *FileOf(os::HANDLE hFile, const char *pucCall) {
   auto it = M().files.find(reinterpret_cast<std::uintptr_t>(hFile));
   if (it == M().files.end()) {
@@ -349,6 +388,25 @@ bool SharingConflict(const std::string &hostPath, os::DWORD dwAccess, os::DWORD 
       return true;
   }
   return false;
+}
+
+// Why CreateFileA refuses to open or make the file, in the order Windows checks; 0 when it may.
+os::DWORD OpenError(const std::string &winPath, const Resolved &r, os::DWORD dwAccess, os::DWORD dwShare,
+                    os::DWORD dwDisposition) {
+  os::DWORD dwError = PathError(winPath, r);
+  if (dwError != 0)
+    return dwError;
+  if (r.fExists && IsDirectory(r.hostPath))
+    return os::ERROR_ACCESS_DENIED;
+  if (!r.fExists && dwDisposition == os::OPEN_EXISTING)
+    return os::ERROR_FILE_NOT_FOUND;
+  if (r.fExists && (dwAccess & os::GENERIC_WRITE) && M().readOnly.count(r.hostPath))
+    return os::ERROR_ACCESS_DENIED;
+  if (r.fExists && dwDisposition == os::CREATE_NEW)
+    return os::ERROR_FILE_EXISTS;
+  if (SharingConflict(r.hostPath, dwAccess, dwShare))
+    return os::ERROR_SHARING_VIOLATION;
+  return 0;
 }
 
 }  // namespace
@@ -790,44 +848,11 @@ HANDLE FindFirstFileA(const char *lpFileName, WIN32_FIND_DATAA *lpFindFileData) 
     sim::SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  std::string searched = sim::NormalPath(spec.substr(0, spec.find_last_of("\\/") + 1));
-  std::vector<std::string> &searchedFolders = M().changes.searchedFolders;
-  if (std::find(searchedFolders.begin(), searchedFolders.end(), searched) == searchedFolders.end())
-    searchedFolders.push_back(searched);
-  std::vector<std::pair<std::string, std::string>> matches;  // (sort key, name)
-  for (const std::string &name : sim::FolderNames(folder.hostPath)) {
-    if (sim::WildcardMatch(pattern.c_str(), name.c_str()))
-      matches.emplace_back(sim::Fold(name), name);
-  }
-  // A long name also answers to its 8.3 alias; tails are numbered in name order.
-  std::map<std::string, int> tails;
-  for (const std::string &name : sim::FolderNames(folder.hostPath)) {
-    if (sim::IsShortName(name))
-      continue;
-    std::string alias = sim::ShortAlias(name, 1);
-    int n = ++tails[alias];
-    if (n > 1)
-      alias = sim::ShortAlias(name, n);
-    if (!sim::WildcardMatch(pattern.c_str(), name.c_str()) && sim::WildcardMatch(pattern.c_str(), alias.c_str()))
-      matches.emplace_back(sim::Fold(name), name);
-  }
-  // A folder other than the root lists itself and its parent first, as FAT keeps them.
-  if (!parts.empty()) {
-    for (const char *pucDots : {"..", "."}) {
-      if (sim::WildcardMatch(pattern.c_str(), pucDots))
-        matches.emplace_back(std::string(), pucDots);
-    }
-  }
-  if (matches.empty()) {
+  sim::RecordSearch(spec);
+  sim::OpenSearch search = sim::SearchMatches(folder.hostPath, pattern, parts.empty());
+  if (search.names.empty()) {
     sim::SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
-  }
-  std::sort(matches.begin(), matches.end());
-  sim::OpenSearch search{{}, {}, 1};
-  for (auto &match : matches) {
-    search.names.push_back(match.second);
-    search.fDirectory.push_back(match.first.empty() ||
-                                sim::IsDirectory(folder.hostPath + "/" + sim::Utf8FromCp1252(match.second)));
   }
   sim::FillFindData(search, 0, lpFindFileData);
   std::uintptr_t handle = sim::NewHandle();
@@ -868,19 +893,7 @@ HANDLE CreateFileA(const char *lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     return INVALID_HANDLE_VALUE;
   }
   sim::Resolved r = sim::Resolve(winPath);
-  DWORD dwError = sim::PathError(winPath, r);
-  if (dwError != 0) {
-  } else if (r.fExists && sim::IsDirectory(r.hostPath)) {
-    dwError = ERROR_ACCESS_DENIED;
-  } else if (!r.fExists && (dwCreationDisposition == OPEN_EXISTING)) {
-    dwError = ERROR_FILE_NOT_FOUND;
-  } else if (r.fExists && (dwDesiredAccess & GENERIC_WRITE) && M().readOnly.count(r.hostPath)) {
-    dwError = ERROR_ACCESS_DENIED;
-  } else if (r.fExists && dwCreationDisposition == CREATE_NEW) {
-    dwError = ERROR_FILE_EXISTS;
-  } else if (sim::SharingConflict(r.hostPath, dwDesiredAccess, dwShareMode)) {
-    dwError = ERROR_SHARING_VIOLATION;
-  }
+  DWORD dwError = sim::OpenError(winPath, r, dwDesiredAccess, dwShareMode, dwCreationDisposition);
   if (dwError != 0) {
     sim::SetLastError(dwError);
     return INVALID_HANDLE_VALUE;
