@@ -38,12 +38,6 @@ const std::size_t NAME_HEADER = 20;
 const std::size_t VALUE_HEADER = 12;
 const std::string DAMAGED = "damaged registry file: ";
 const std::size_t NOTHING_HIDDEN = ~std::size_t(0);
-// What a key and a value take in the simulated registry beside their names and data, and what a
-// value takes more in the index of a key with many, for bounding what a file may make it hold.
-const std::size_t KEY_FOOTPRINT = 128;
-const std::size_t VALUE_FOOTPRINT = 96;
-const std::size_t INDEX_FOOTPRINT = 80;
-const std::size_t INDEXED_VALUES = 32;
 
 std::uint32_t Get16(const std::string &bytes, std::size_t at) {
   return static_cast<unsigned char>(bytes[at]) | static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1]))
@@ -393,11 +387,11 @@ std::string ReadHive(const std::string &bytes) {
   std::size_t keys = 0;
   error = reader.Walk([&](const std::string &path, std::size_t entry) {
     ++keys;
-    footprint += KEY_FOOTPRINT + path.size();
+    footprint += sim::KEY_FOOTPRINT + path.size();
     std::size_t count = 0;
     reader.ForEachValue(entry, [&](const sim::RegistryValue &value) {
-      footprint += VALUE_FOOTPRINT + value.name.size() + value.data.size();
-      footprint += ++count >= INDEXED_VALUES ? INDEX_FOOTPRINT : 0;
+      footprint += sim::VALUE_FOOTPRINT + value.name.size() + value.data.size();
+      footprint += ++count >= sim::INDEXED_VALUES ? sim::INDEX_FOOTPRINT : 0;
     });
     return footprint <= budget ? "" : "more keys and values than uninst-sim takes from a file of its size";
   });

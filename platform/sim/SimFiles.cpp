@@ -530,7 +530,7 @@ bool CopyIntoDrive(const std::string &from, const std::string &hostPath) {
   char ucBuffer[65536];
   ssize_t got = 0;
   while (fCopied && (got = read(in, ucBuffer, sizeof ucBuffer)) > 0)
-    fCopied = write(out, ucBuffer, static_cast<size_t>(got)) == got;
+    fCopied = WriteAll(out, ucBuffer, static_cast<size_t>(got));
   close(in);
   if (out >= 0 && close(out) != 0)
     fCopied = false;

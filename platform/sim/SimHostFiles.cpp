@@ -39,6 +39,19 @@ int OpenParent(const std::string &root, const std::string &hostPath, std::string
   return -1;
 }
 
+// f(parent folder, last component) on hostPath's parent, opened beneath root; false when the
+// parent cannot be reached or f fails.
+template <typename F>
+bool AtParent(const std::string &root, const std::string &hostPath, F f) {
+  std::string leaf;
+  int parent = OpenParent(root, hostPath, &leaf);
+  if (parent < 0)
+    return false;
+  bool fDone = f(parent, leaf.c_str());
+  close(parent);
+  return fDone;
+}
+
 }  // namespace
 
 bool IsHostComponent(const std::string &name) {
@@ -73,49 +86,38 @@ DIR *OpenFolderBeneath(const std::string &root, const std::string &hostPath) {
 bool StatBeneath(const std::string &root, const std::string &hostPath, struct stat *pStat) {
   if (hostPath == root)
     return lstat(root.c_str(), pStat) == 0;
-  std::string leaf;
-  int parent = OpenParent(root, hostPath, &leaf);
-  if (parent < 0)
-    return false;
-  bool fDone = fstatat(parent, leaf.c_str(), pStat, AT_SYMLINK_NOFOLLOW) == 0;
-  close(parent);
-  return fDone;
+  return AtParent(root, hostPath, [&](int parent, const char *pucLeaf) {
+    return fstatat(parent, pucLeaf, pStat, AT_SYMLINK_NOFOLLOW) == 0;
+  });
 }
 
 bool MakeFolderBeneath(const std::string &root, const std::string &hostPath) {
-  std::string leaf;
-  int parent = OpenParent(root, hostPath, &leaf);
-  if (parent < 0)
-    return false;
-  bool fDone = mkdirat(parent, leaf.c_str(), 0755) == 0;
-  close(parent);
-  return fDone;
+  return AtParent(root, hostPath, [](int parent, const char *pucLeaf) { return mkdirat(parent, pucLeaf, 0755) == 0; });
 }
 
 bool RemoveFileBeneath(const std::string &root, const std::string &hostPath) {
-  std::string leaf;
-  int parent = OpenParent(root, hostPath, &leaf);
-  if (parent < 0)
-    return false;
-  bool fDone = unlinkat(parent, leaf.c_str(), 0) == 0;
-  close(parent);
-  return fDone;
+  return AtParent(root, hostPath, [](int parent, const char *pucLeaf) { return unlinkat(parent, pucLeaf, 0) == 0; });
+}
+
+bool WriteAll(int fd, const char *pucBytes, size_t ulSize) {
+  while (ulSize > 0) {
+    ssize_t got = write(fd, pucBytes, ulSize);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
+    pucBytes += got;
+    ulSize -= static_cast<size_t>(got);
+  }
+  return true;
 }
 
 bool WriteFileBeneath(const std::string &root, const std::string &hostPath, const std::string &bytes) {
   int fd = OpenBeneath(root, hostPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0)
     return false;
-  size_t written = 0;
-  while (written < bytes.size()) {
-    ssize_t got = write(fd, bytes.data() + written, bytes.size() - written);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      break;
-    written += static_cast<size_t>(got);
-  }
-  return close(fd) == 0 && written == bytes.size();
+  bool fWritten = WriteAll(fd, bytes.data(), bytes.size());
+  return close(fd) == 0 && fWritten;
 }
 
 bool ReadFileBeneath(const std::string &root, const std::string &hostPath, std::string *pBytes) {

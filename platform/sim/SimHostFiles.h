@@ -22,6 +22,8 @@ DIR *OpenFolderBeneath(const std::string &root, const std::string &hostPath);
 bool StatBeneath(const std::string &root, const std::string &hostPath, struct stat *pStat);
 bool MakeFolderBeneath(const std::string &root, const std::string &hostPath);
 bool RemoveFileBeneath(const std::string &root, const std::string &hostPath);
+/// Writes the bytes whole to fd; false on the first failure.
+bool WriteAll(int fd, const char *pucBytes, size_t ulSize);
 /// Creates or truncates the file and writes bytes whole.
 bool WriteFileBeneath(const std::string &root, const std::string &hostPath, const std::string &bytes);
 bool ReadFileBeneath(const std::string &root, const std::string &hostPath, std::string *pBytes);

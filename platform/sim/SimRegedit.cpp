@@ -89,10 +89,10 @@ bool ImportRegistry(std::string_view image, std::string *pError, std::vector<Ski
   regedit::Limits limits;
   limits.depth = MAX_KEY_DEPTH;
   limits.length = MAX_KEY_PATH;
-  limits.keyFootprint = 128;
-  limits.valueFootprint = 96;
-  limits.indexFootprint = 80;
-  limits.indexedValues = 32;
+  limits.keyFootprint = KEY_FOOTPRINT;
+  limits.valueFootprint = VALUE_FOOTPRINT;
+  limits.indexFootprint = INDEX_FOOTPRINT;
+  limits.indexedValues = INDEXED_VALUES;
   limits.footprint = image.size() * 5 / 2 + (size_t(48) << 20);  // the estimates run up to a fifth short
   limits.written = 6 * image.size() + (size_t(64) << 10);
   bool fRead = pSkipped != nullptr || regedit::Read(image, true, noKey, noValue, noSkip, &error, limits);

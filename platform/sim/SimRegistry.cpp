@@ -144,9 +144,6 @@ std::string JoinPath(const std::string &base, const std::vector<std::string> &pa
   return path;
 }
 
-// Below this many values a key's values are walked; from it on they are looked up by name.
-const size_t INDEXED_VALUES = 32;
-
 void IndexValues(RegKey *pKey, size_t first) {
   for (size_t i = first; i < pKey->values.size(); ++i)
     (*pKey->valueIndex)[Fold(pKey->values[i].name)] = i;

@@ -57,8 +57,17 @@ void Reset();
 /// with a deeper or longer one is refused, a lenient export skips its key line. Real Windows
 /// 98/ME registries stay near 12 levels and under 200 bytes; these bounds leave room and keep
 /// every output that writes full paths within a small multiple of the input's size.
-const size_t MAX_KEY_DEPTH = 64;   // levels below the root key
-const size_t MAX_KEY_PATH = 320;   // bytes below the root key, separators included
+const size_t MAX_KEY_DEPTH = 64;  // levels below the root key
+const size_t MAX_KEY_PATH = 320;  // bytes below the root key, separators included
+
+/// About what a key and a value take in the simulated registry beside their names and data, and
+/// what a value takes more once its key's values are indexed: for loaders that hold what a
+/// user's file may make the machine hold to the file's size.
+const size_t KEY_FOOTPRINT = 128;
+const size_t VALUE_FOOTPRINT = 96;
+const size_t INDEX_FOOTPRINT = 80;
+/// Below this many values a key's values are walked; from it on they are looked up by name.
+const size_t INDEXED_VALUES = 32;
 
 /// A line of an image that ImportRegistry skipped: its number (from 1) and why.
 struct SkippedLine {

@@ -1,0 +1,15 @@
+# Cross build for Windows with MinGW-w64, for the processor the including toolchain file names in
+# UNINST_MINGW_CPU. UNINST_MINGW_VARIANT picks the compiler variant: "win32" (small imports, for
+# Uninst.exe) or "posix" (needed by GoogleTest's threads).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${UNINST_MINGW_CPU})
+if(NOT DEFINED UNINST_MINGW_VARIANT)
+  set(UNINST_MINGW_VARIANT ${UNINST_MINGW_DEFAULT_VARIANT})
+endif()
+set(CMAKE_C_COMPILER ${UNINST_MINGW_CPU}-w64-mingw32-gcc-${UNINST_MINGW_VARIANT})
+set(CMAKE_CXX_COMPILER ${UNINST_MINGW_CPU}-w64-mingw32-g++-${UNINST_MINGW_VARIANT})
+set(CMAKE_RC_COMPILER ${UNINST_MINGW_CPU}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${UNINST_MINGW_CPU}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
