@@ -643,6 +643,15 @@ bool LoadDrive(const std::string &hostFolder, std::string *pError) {
   return problem.empty();
 }
 
+void LoadDrive(const DriveSource &source) {
+  AttachDrive(source);
+  ListFiles();  // lists every folder and reads every file
+  Machine &m = M();
+  m.source = DriveSource();
+  m.listedFolders.clear();
+  SetWindowsDirectory(m.windowsDirectory);
+}
+
 void AttachDrive(const DriveSource &source) {
   CloseAllFiles();
   EmptyDrive();

@@ -18,15 +18,11 @@
 
 namespace sim {
 
-struct RegValue {
-  std::string name;  // spelling kept; "" is the default value
-  os::DWORD dwType;
-  std::string data;  // raw bytes; a text value holds its terminating NUL
-};
+using RegValue = RegistryValue;  // spelling of the name kept
 
 /// A key's place in Machine::regKeys. Keys are never freed while the machine lives: a deleted
 /// key stays for the handles still open on it. A RegKey reference lasts until a key is made.
-using KeyId = std::uint32_t;
+using KeyId = KeyRef;
 const KeyId NO_KEY = 0xFFFFFFFF;
 
 struct RegKey {
@@ -147,7 +143,6 @@ RegRoot &AddRoot(std::string_view name);
 KeyId ChildOf(KeyId key, std::string_view name);
 KeyId CreatePath(KeyId key, std::string_view path);
 RegValue *ValueOf(KeyId key, std::string_view name);
-void PutValue(KeyId key, std::string_view name, os::DWORD dwType, std::string_view data);
 /// The root a key hangs under (null for a key no longer in the tree).
 const RegRoot *RootOf(KeyId key);
 /// Records a key about to be removed, with its subkeys and values, in the machine's changes.

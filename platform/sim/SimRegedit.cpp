@@ -164,6 +164,14 @@ std::vector<RegistryKey> RegistryKeys() {
   return keys;
 }
 
+void ForEachKey(const std::function<void(const std::string &path, const std::vector<RegistryValue> &values)> &each) {
+  for (const RegRoot &root : M().roots) {
+    for (KeyId child : Key(root.key).children)
+      ForEachInSubtree(child, root.name + "\\" + Key(child).name,
+                       [&](const RegKey &key, const std::string &path) { each(path, key.values); });
+  }
+}
+
 std::string RegeditImage(const std::vector<RegistryKey> &keys) {
   std::string out = "REGEDIT4\r\n\r\n";
   for (const RegistryKey &key : keys)

@@ -196,6 +196,14 @@ void ReserveKeys(size_t count) {
   ReserveSlots(count);
 }
 
+KeyRef RootKey(std::string_view name) {
+  return AddRoot(name).key;
+}
+
+KeyRef Subkey(KeyRef parent, std::string_view name) {
+  return ChildOrNew(parent, name);
+}
+
 RegKey &Key(KeyId id) {
   return M().regKeys[id];
 }

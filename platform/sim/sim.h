@@ -4,6 +4,7 @@
 #ifndef UNINST_PLATFORM_SIM_SIM_H
 #define UNINST_PLATFORM_SIM_SIM_H
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -84,8 +85,6 @@ struct SkippedLine {
 /// image's size may make the machine hold and write back. The first thousand skipped lines are
 /// listed one by one, and one more entry stands for the rest.
 bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped = nullptr);
-/// Makes room for count more keys at once, for a loader that knows how many it will add.
-void ReserveKeys(size_t count);
 /// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
 /// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
 std::string ExportRegistry();
@@ -102,6 +101,20 @@ struct RegistryKey {
 };
 /// Every key, parents before their subkeys, in enumeration order.
 std::vector<RegistryKey> RegistryKeys();
+/// The same walk without copies: each key's full path (with the root's name) and its values.
+void ForEachKey(const std::function<void(const std::string &path, const std::vector<RegistryValue> &values)> &each);
+
+// What loaders of a user's registry add keys through: each key made under its parent, never
+// looked up from the root again.
+using KeyRef = std::uint32_t;
+/// Makes room for count more keys at once, for a loader that knows how many it will add.
+void ReserveKeys(size_t count);
+/// The root key of that name ("HKEY_LOCAL_MACHINE", "HKEY_USERS"...), added when missing.
+KeyRef RootKey(std::string_view name);
+/// The subkey of that one name (a backslash in it is part of it), made when missing.
+KeyRef Subkey(KeyRef parent, std::string_view name);
+/// Sets a value of the key (raw data bytes), replacing one of that name.
+void PutValue(KeyRef key, std::string_view name, os::DWORD dwType, std::string_view data);
 /// The keys as a REGEDIT4 image, in the order given, written as ExportRegistry writes them.
 std::string RegeditImage(const std::vector<RegistryKey> &keys);
 /// Creates a key and its missing parents under a root.
@@ -157,6 +170,9 @@ struct DriveSource {
   /// A file's bytes.
   std::function<std::string(const std::string &file)> read;
 };
+/// Empties the drive and copies every folder and file of the source onto it now (a machine
+/// image's drive/); the source is not used afterwards. Its names must pass FolderNamesProblem().
+void LoadDrive(const DriveSource &source);
 /// Empties the drive and takes it from the source from now on: a folder is listed when a path
 /// first goes through it, a file is read when it is first opened or read (or listed by ListFiles). The source's names
 /// must pass FolderNamesProblem() (the source checks them).
