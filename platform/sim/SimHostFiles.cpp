@@ -1,3 +1,6 @@
+// The host side of the simulated drive, as SimHostFiles.h describes it: each path walked one
+// component at a time from the drive's root with openat(2), never following a link. Relies on
+// nothing else of the simulation.
 #include "platform/sim/SimHostFiles.h"
 
 #include <fcntl.h>

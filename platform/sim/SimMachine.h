@@ -1,4 +1,5 @@
-// The simulated machine's one record, shared by the simulation's files. Not for the product.
+// The simulated machine's one record, shared by the simulation's files, and what every call uses
+// of it: the fault plan and counters, handles, the last error, problems. Not for the product.
 #ifndef UNINST_PLATFORM_SIM_SIMMACHINE_H
 #define UNINST_PLATFORM_SIM_SIMMACHINE_H
 
@@ -132,23 +133,8 @@ bool Fails(Call kind, const std::string &path, os::DWORD *pCode);
 void SetLastError(os::DWORD dwCode);
 std::uintptr_t NewHandle();
 void Problem(const std::string &what);
-void ResetRegistry();
-void ResetFiles();
+/// Closes every file, mapping and view still open on the host.
 void CloseAllFiles();
-RegKey &Key(KeyId id);
-std::string KeyPath(const RegRoot &root, KeyId key);
-RegRoot *RootByHandle(os::HKEY hKey);
-RegRoot &AddRoot(std::string_view name);
-/// The live subkey of that name, ignoring ASCII case, or NO_KEY.
-KeyId ChildOf(KeyId key, std::string_view name);
-KeyId CreatePath(KeyId key, std::string_view path);
-RegValue *ValueOf(KeyId key, std::string_view name);
-/// The root a key hangs under (null for a key no longer in the tree).
-const RegRoot *RootOf(KeyId key);
-/// Records a key about to be removed, with its subkeys and values, in the machine's changes.
-void RecordRemovedKey(KeyId key);
-/// Records a value about to be removed from a key.
-void RecordRemovedValue(KeyId key, const RegValue &value);
 
 }  // namespace sim
 

@@ -1,11 +1,8 @@
-// The registry of the simulated machine, with the Windows 98/ME behaviour the program relies on:
-// names compared ignoring ASCII case and kept as spelt, KEY_WRITE handles that read and
-// enumerate, RegDeleteKeyA removing a whole subtree, enumeration in insertion order with the
-// following subkeys moving down one index after a deletion, and the 234 length rules.
-#include <cstring>
-
-#include "platform/registry.h"
-#include "platform/sim/SimMachine.h"
+// The registry of the simulated machine: the key tree, the index that finds a key's subkey by
+// name, values and key paths, and the sim:: functions that set a registry up and read it back.
+// Names compare ignoring ASCII case and are kept as spelt; subkeys and values keep insertion
+// order. Relies on the machine record and the name rules.
+#include "platform/sim/SimRegistry.h"
 
 namespace sim {
 
@@ -89,66 +86,6 @@ void MarkDeleted(KeyId top) {
   }
 }
 
-template <typename F>
-void ForEachPart(std::string_view path, F each) {
-  size_t pos = 0;
-  while (pos <= path.size()) {
-    size_t slash = path.find('\\', pos);
-    size_t end = slash == std::string_view::npos ? path.size() : slash;
-    if (end > pos)
-      each(path.substr(pos, end - pos));
-    pos = end + 1;
-  }
-}
-
-std::vector<std::string> SplitPath(const std::string &path) {
-  std::vector<std::string> parts;
-  ForEachPart(path, [&](std::string_view part) { parts.emplace_back(part); });
-  return parts;
-}
-
-// The key behind a handle and its full path; 6 for a closed or unknown handle.
-os::LONG Resolve(os::HKEY hKey, KeyId *pKey, std::string *pPath, const char *pucCall) {
-  if (RegRoot *pRoot = RootByHandle(hKey)) {
-    *pKey = pRoot->key;
-    *pPath = pRoot->name;
-    return 0;
-  }
-  auto it = M().keys.find(reinterpret_cast<std::uintptr_t>(hKey));
-  if (it == M().keys.end()) {
-    Problem(std::string(pucCall) + " on a closed or unknown key handle");
-    return os::ERROR_INVALID_HANDLE;
-  }
-  *pKey = it->second.key;
-  *pPath = it->second.path;
-  return Key(*pKey).fDeleted ? os::ERROR_KEY_DELETED : 0;
-}
-
-// Walks the named subkeys down from key; NO_KEY when one is missing. *pPath (when given) gets
-// each name appended as spelt in the registry.
-KeyId Descend(KeyId key, const std::vector<std::string> &parts, std::string *pPath) {
-  for (const std::string &part : parts) {
-    key = ChildOf(key, part);
-    if (key == NO_KEY)
-      return NO_KEY;
-    if (pPath)
-      *pPath += "\\" + Key(key).name;
-  }
-  return key;
-}
-
-std::string JoinPath(const std::string &base, const std::vector<std::string> &parts) {
-  std::string path = base;
-  for (const std::string &part : parts)
-    path += "\\" + part;
-  return path;
-}
-
-void IndexValues(RegKey *pKey, size_t first) {
-  for (size_t i = first; i < pKey->values.size(); ++i)
-    (*pKey->valueIndex)[Fold(pKey->values[i].name)] = i;
-}
-
 KeyId NewKey(KeyId parent, std::string_view name) {
   Machine &m = M();
   KeyId id = static_cast<KeyId>(m.regKeys.size());
@@ -176,49 +113,101 @@ size_t ProbeChild(KeyId key, std::string_view name, std::uint32_t ulHash) {
   return slot;
 }
 
-// The subkey of that name, made when missing: one probe of the index either way.
-KeyId ChildOrNew(KeyId key, std::string_view name) {
-  ReserveSlots(1);
+// The live subkey of that name, or NO_KEY; made when missing and fMake: one probe of the index
+// either way.
+KeyId ChildOf(KeyId key, std::string_view name, bool fMake) {
+  if (fMake)
+    ReserveSlots(1);
   Machine &m = M();
+  if (m.childSlots.empty())
+    return NO_KEY;
   const std::uint32_t ulHash = ChildHash(key, name);
   const size_t slot = ProbeChild(key, name, ulHash);
   if (m.childSlots[slot] != FREE_SLOT)
     return IdIn(m.childSlots[slot]);
+  if (!fMake)
+    return NO_KEY;
   KeyId id = NewKey(key, name);
   m.childSlots[slot] = SlotOf(ulHash, id);
   ++m.childCount;
   return id;
 }
+
+// each(name) for every name of a key path, in order; empty names between backslashes drop out.
+template <typename F>
+void ForEachKeyName(std::string_view path, F each) {
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t slash = path.find('\\', pos);
+    size_t end = slash == std::string_view::npos ? path.size() : slash;
+    if (end > pos)
+      each(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
+}
+
+// The one walk down the tree that every lookup takes: from key through each name of path,
+// stopping at the first missing one unless fMake.
+KeyId WalkDown(KeyId key, std::string_view path, bool fMake, std::string *pSpelt) {
+  ForEachKeyName(path, [&](std::string_view name) {
+    if (key == NO_KEY)
+      return;
+    key = ChildOf(key, name, fMake);
+    if (key != NO_KEY && pSpelt)
+      *pSpelt += "\\" + Key(key).name;
+  });
+  return key;
+}
+
+void IndexValues(RegKey *pKey, size_t first) {
+  for (size_t i = first; i < pKey->values.size(); ++i)
+    (*pKey->valueIndex)[Fold(pKey->values[i].name)] = i;
+}
+
+// The key a sim:: function names by root and path; NO_KEY (a problem when fMake) for an unknown
+// root.
+KeyId KeyUnder(os::HKEY hRoot, const std::string &path, bool fMake) {
+  RegRoot *pRoot = RootByHandle(hRoot);
+  if (pRoot == nullptr) {
+    if (fMake)
+      Problem("unknown registry root");
+    return NO_KEY;
+  }
+  return WalkDown(pRoot->key, path, fMake, nullptr);
+}
+
 }  // namespace
-
-void ReserveKeys(size_t count) {
-  M().regKeys.reserve(M().regKeys.size() + count);
-  ReserveSlots(count);
-}
-
-KeyRef RootKey(std::string_view name) {
-  return AddRoot(name).key;
-}
-
-KeyRef Subkey(KeyRef parent, std::string_view name) {
-  return ChildOrNew(parent, name);
-}
 
 RegKey &Key(KeyId id) {
   return M().regKeys[id];
 }
 
-KeyId ChildOf(KeyId key, std::string_view name) {
-  const std::vector<std::uint64_t> &slots = M().childSlots;
-  if (slots.empty())
-    return NO_KEY;
-  const std::uint64_t entry = slots[ProbeChild(key, name, ChildHash(key, name))];
-  return entry == FREE_SLOT ? NO_KEY : IdIn(entry);
+std::string JoinKeyPath(const std::string &base, std::string_view path) {
+  std::string joined = base;
+  ForEachKeyName(path, [&](std::string_view name) {
+    joined += "\\";
+    joined += name;
+  });
+  return joined;
 }
 
-KeyId CreatePath(KeyId key, std::string_view path) {
-  ForEachPart(path, [&](std::string_view part) { key = ChildOrNew(key, part); });
-  return key;
+KeyId FindKey(KeyId key, std::string_view path, std::string *pSpelt) {
+  return WalkDown(key, path, false, pSpelt);
+}
+
+KeyId MakeKey(KeyId key, std::string_view path) {
+  return WalkDown(key, path, true, nullptr);
+}
+
+void DetachKey(KeyId key) {
+  std::vector<KeyId> &siblings = Key(Key(key).parent).children;
+  for (size_t i = 0; i < siblings.size(); ++i) {
+    if (siblings[i] == key) {
+      MarkDeleted(key);
+      siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+  }
 }
 
 RegValue *ValueOf(KeyId key, std::string_view name) {
@@ -232,6 +221,17 @@ RegValue *ValueOf(KeyId key, std::string_view name) {
       return &value;
   }
   return nullptr;
+}
+
+void RemoveValue(KeyId key, const RegValue *pValue) {
+  RegKey &owner = Key(key);
+  const size_t erased = static_cast<size_t>(pValue - owner.values.data());
+  if (owner.valueIndex) {
+    owner.valueIndex->erase(Fold(pValue->name));
+    for (auto &entry : *owner.valueIndex)
+      entry.second -= entry.second > erased ? 1 : 0;
+  }
+  owner.values.erase(owner.values.begin() + static_cast<std::ptrdiff_t>(erased));
 }
 
 void PutValue(KeyId key, std::string_view name, os::DWORD dwType, std::string_view data) {
@@ -307,31 +307,47 @@ void ResetRegistry() {
   AddRoot("HKEY_DYN_DATA");
 }
 
-namespace {
-KeyId FindPath(os::HKEY hRoot, const std::string &path) {
-  RegRoot *pRoot = RootByHandle(hRoot);
-  if (pRoot == nullptr)
-    return NO_KEY;
-  KeyId key = pRoot->key;
-  ForEachPart(path, [&](std::string_view part) {
-    if (key != NO_KEY)
-      key = ChildOf(key, part);
+void CollectSubtree(const RegRoot &root, KeyId top, std::vector<RegistryKey> *pKeys) {
+  ForEachInSubtree(top, KeyPath(root, top), [&](const RegKey &key, const std::string &path) {
+    RegistryKey collected{path, {}};
+    for (const RegValue &value : key.values)
+      collected.values.push_back(RegistryValue{value.name, value.dwType, value.data});
+    pKeys->push_back(std::move(collected));
   });
-  return key;
 }
 
-KeyId CreateUnder(os::HKEY hRoot, const std::string &path) {
-  RegRoot *pRoot = RootByHandle(hRoot);
-  if (pRoot == nullptr) {
-    Problem("unknown registry root");
-    return NO_KEY;
+std::vector<RegistryKey> RegistryKeys() {
+  std::vector<RegistryKey> keys;
+  for (const RegRoot &root : M().roots) {
+    for (KeyId child : Key(root.key).children)
+      CollectSubtree(root, child, &keys);
   }
-  return CreatePath(pRoot->key, path);
+  return keys;
 }
-}  // namespace
+
+void ForEachKey(const std::function<void(const std::string &path, const std::vector<RegistryValue> &values)> &each) {
+  for (const RegRoot &root : M().roots) {
+    for (KeyId child : Key(root.key).children)
+      ForEachInSubtree(child, root.name + "\\" + Key(child).name,
+                       [&](const RegKey &key, const std::string &path) { each(path, key.values); });
+  }
+}
+
+void ReserveKeys(size_t count) {
+  M().regKeys.reserve(M().regKeys.size() + count);
+  ReserveSlots(count);
+}
+
+KeyRef RootKey(std::string_view name) {
+  return AddRoot(name).key;
+}
+
+KeyRef Subkey(KeyRef parent, std::string_view name) {
+  return ChildOf(parent, name, true);
+}
 
 void CreateKey(os::HKEY hRoot, const std::string &path) {
-  CreateUnder(hRoot, path);
+  KeyUnder(hRoot, path, true);
 }
 
 void SetStringValue(os::HKEY hRoot, const std::string &path, const std::string &name, const std::string &data) {
@@ -340,22 +356,22 @@ void SetStringValue(os::HKEY hRoot, const std::string &path, const std::string &
 
 void SetValue(os::HKEY hRoot, const std::string &path, const std::string &name, os::DWORD dwType,
               const std::string &data) {
-  KeyId key = CreateUnder(hRoot, path);
+  KeyId key = KeyUnder(hRoot, path, true);
   if (key != NO_KEY)
     PutValue(key, name, dwType, data);
 }
 
 bool KeyExists(os::HKEY hRoot, const std::string &path) {
-  return FindPath(hRoot, path) != NO_KEY;
+  return KeyUnder(hRoot, path, false) != NO_KEY;
 }
 
 bool HasSubkeys(os::HKEY hRoot, const std::string &path) {
-  KeyId key = FindPath(hRoot, path);
+  KeyId key = KeyUnder(hRoot, path, false);
   return key != NO_KEY && !Key(key).children.empty();
 }
 
 bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, std::string *pData) {
-  KeyId key = FindPath(hRoot, path);
+  KeyId key = KeyUnder(hRoot, path, false);
   RegValue *pValue = key != NO_KEY ? ValueOf(key, name) : nullptr;
   if (pValue && pData)
     *pData = pValue->data;
@@ -363,173 +379,3 @@ bool GetValue(os::HKEY hRoot, const std::string &path, const std::string &name, 
 }
 
 }  // namespace sim
-
-namespace os {
-
-using sim::Call;
-using sim::Fails;
-using sim::M;
-
-LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResult) {
-  sim::KeyId key = sim::NO_KEY;
-  std::string path;
-  LONG lResult = sim::Resolve(hKey, &key, &path, "RegOpenKeyExA");
-  std::vector<std::string> parts = sim::SplitPath(lpSubKey ? lpSubKey : "");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegOpenKeyEx, sim::JoinPath(path, parts), &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
-    return lResult;
-  key = sim::Descend(key, parts, &path);
-  if (key == sim::NO_KEY)
-    return ERROR_FILE_NOT_FOUND;
-  std::uintptr_t handle = sim::NewHandle();
-  M().keys[handle] = sim::OpenKey{key, path};
-  *phkResult = reinterpret_cast<HKEY>(handle);
-  return 0;
-}
-
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char *lpName, DWORD *lpcchName, DWORD *, char *, DWORD *, FILETIME *) {
-  sim::KeyId key = sim::NO_KEY;
-  std::string path;
-  LONG lResult = sim::Resolve(hKey, &key, &path, "RegEnumKeyExA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegEnumKeyEx, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
-    return lResult;
-  const std::vector<sim::KeyId> &children = sim::Key(key).children;
-  if (dwIndex >= children.size())
-    return ERROR_NO_MORE_ITEMS;
-  const std::string &name = sim::Key(children[dwIndex]).name;
-  if (name.size() + 1 > *lpcchName)
-    return ERROR_MORE_DATA;
-  std::memcpy(lpName, name.c_str(), name.size() + 1);
-  *lpcchName = static_cast<DWORD>(name.size());
-  return 0;
-}
-
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValueName, DWORD *, DWORD *lpType,
-                   BYTE *lpData, DWORD *lpcbData) {
-  sim::KeyId key = sim::NO_KEY;
-  std::string path;
-  LONG lResult = sim::Resolve(hKey, &key, &path, "RegEnumValueA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegEnumValue, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
-    return lResult;
-  const std::vector<sim::RegValue> &values = sim::Key(key).values;
-  if (dwIndex >= values.size())
-    return ERROR_NO_MORE_ITEMS;
-  const sim::RegValue &value = values[dwIndex];
-  if (value.name.size() + 1 > *lpcchValueName)
-    return ERROR_MORE_DATA;
-  if (lpData != nullptr && lpcbData != nullptr && value.data.size() > *lpcbData)
-    return ERROR_MORE_DATA;
-  std::memcpy(lpValueName, value.name.c_str(), value.name.size() + 1);
-  *lpcchValueName = static_cast<DWORD>(value.name.size());
-  if (lpType)
-    *lpType = value.dwType;
-  if (lpData != nullptr && lpcbData != nullptr)
-    std::memcpy(lpData, value.data.data(), value.data.size());
-  if (lpcbData)
-    *lpcbData = static_cast<DWORD>(value.data.size());
-  return 0;
-}
-
-LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType, BYTE *lpData, DWORD *lpcbData) {
-  sim::KeyId key = sim::NO_KEY;
-  std::string path;
-  LONG lResult = sim::Resolve(hKey, &key, &path, "RegQueryValueExA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegQueryValueEx, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
-    return lResult;
-  sim::RegValue *pValue = sim::ValueOf(key, lpValueName ? lpValueName : "");
-  if (pValue == nullptr)
-    return ERROR_FILE_NOT_FOUND;
-  DWORD dwSize = static_cast<DWORD>(pValue->data.size());
-  if (lpData != nullptr) {
-    if (lpcbData == nullptr)
-      return ERROR_INVALID_PARAMETER;
-    if (dwSize > *lpcbData) {
-      *lpcbData = dwSize;
-      return ERROR_MORE_DATA;
-    }
-    std::memcpy(lpData, pValue->data.data(), dwSize);
-  }
-  if (lpType)
-    *lpType = pValue->dwType;
-  if (lpcbData)
-    *lpcbData = dwSize;
-  return 0;
-}
-
-LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
-  sim::KeyId key = sim::NO_KEY;
-  std::string path;
-  LONG lResult = sim::Resolve(hKey, &key, &path, "RegDeleteKeyA");
-  std::vector<std::string> parts = sim::SplitPath(lpSubKey ? lpSubKey : "");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegDeleteKey, sim::JoinPath(path, parts), &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
-    return lResult;
-  key = sim::Descend(key, parts, nullptr);
-  if (key == sim::NO_KEY)
-    return ERROR_FILE_NOT_FOUND;
-  // An empty subkey name deletes the key the handle names, as the NT family does: the most
-  // destructive reading, so that a caller passing one is caught.
-  sim::KeyId parent = sim::Key(key).parent;
-  if (parent == sim::NO_KEY)
-    return ERROR_ACCESS_DENIED;
-  std::vector<sim::KeyId> &siblings = sim::Key(parent).children;
-  for (size_t i = 0; i < siblings.size(); ++i) {
-    if (siblings[i] == key) {
-      sim::RecordRemovedKey(key);
-      sim::MarkDeleted(key);
-      siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(i));
-      break;
-    }
-  }
-  return 0;
-}
-
-LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
-  sim::KeyId key = sim::NO_KEY;
-  std::string path;
-  LONG lResult = sim::Resolve(hKey, &key, &path, "RegDeleteValueA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegDeleteValue, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
-    return lResult;
-  sim::RegKey &owner = sim::Key(key);
-  sim::RegValue *pValue = sim::ValueOf(key, lpValueName ? lpValueName : "");
-  if (pValue == nullptr)
-    return ERROR_FILE_NOT_FOUND;
-  sim::RecordRemovedValue(key, *pValue);
-  // The values after it move down one index, as the enumeration sees them.
-  const size_t erased = static_cast<size_t>(pValue - owner.values.data());
-  if (owner.valueIndex) {
-    owner.valueIndex->erase(sim::Fold(pValue->name));
-    for (auto &entry : *owner.valueIndex)
-      entry.second -= entry.second > erased ? 1 : 0;
-  }
-  owner.values.erase(owner.values.begin() + static_cast<std::ptrdiff_t>(erased));
-  return 0;
-}
-
-LONG RegCloseKey(HKEY hKey) {
-  if (sim::RootByHandle(hKey))
-    return 0;
-  if (M().keys.erase(reinterpret_cast<std::uintptr_t>(hKey)) == 0) {
-    sim::Problem("RegCloseKey on a closed or unknown key handle");
-    return ERROR_INVALID_HANDLE;
-  }
-  return 0;
-}
-
-}  // namespace os

@@ -70,26 +70,6 @@ const size_t INDEX_FOOTPRINT = 80;
 /// Below this many values a key's values are walked; from it on they are looked up by name.
 const size_t INDEXED_VALUES = 32;
 
-/// A line of an image that ImportRegistry skipped: its number (from 1) and why.
-struct SkippedLine {
-  size_t line;
-  std::string why;
-  size_t count = 1;  // lines it stands for: the last entry stands for all those past the listed ones
-};
-/// Loads a REGEDIT4 image into the registry (merging, as regedit does). Without pSkipped, a
-/// malformed image is refused whole: returns false, leaves the registry as it was and sets
-/// *pError to "line N: reason". With it, the image is read as Windows' own import reads a
-/// customer's export: each line it cannot read is skipped and listed there (a key line it cannot
-/// read with the values after it), and only a text without the REGEDIT4 header is refused. A key
-/// line past MAX_KEY_DEPTH or MAX_KEY_PATH cannot be read, nor a line past what an export of the
-/// image's size may make the machine hold and write back. The first thousand skipped lines are
-/// listed one by one, and one more entry stands for the rest.
-bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped = nullptr);
-/// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
-/// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
-std::string ExportRegistry();
-/// The same image handed to write in pieces of about a megabyte, for a registry too big to copy.
-void ExportRegistry(const std::function<void(const std::string &)> &write);
 struct RegistryValue {
   std::string name;  // "" for the default value
   os::DWORD dwType;
@@ -115,8 +95,6 @@ KeyRef RootKey(std::string_view name);
 KeyRef Subkey(KeyRef parent, std::string_view name);
 /// Sets a value of the key (raw data bytes), replacing one of that name.
 void PutValue(KeyRef key, std::string_view name, os::DWORD dwType, std::string_view data);
-/// The keys as a REGEDIT4 image, in the order given, written as ExportRegistry writes them.
-std::string RegeditImage(const std::vector<RegistryKey> &keys);
 /// Creates a key and its missing parents under a root.
 void CreateKey(os::HKEY hRoot, const std::string &path);
 /// Sets a text value (REG_SZ), creating the key when needed.
@@ -154,13 +132,6 @@ bool Cp1252FromUtf8(const std::string &utf8, std::string *pText);
 
 /// The host folder behind C:\. Host names are UTF-8; the program sees each in code page 1252.
 std::string DriveRoot();
-/// Replaces the drive with a copy of a host folder (a machine image's drive/), as Windows would
-/// hold it. Refused whole (false, *pError = one line naming the host path, drive left empty but
-/// for the Windows tree) for an entry that is neither a plain file nor a folder (links included:
-/// none is followed), a name with no code page 1252 form or that Windows cannot hold, or two
-/// names of one folder that differ only in ASCII case. The Windows and system directories are
-/// the image's folders of those names in whatever case it spells them; only missing ones are made.
-bool LoadDrive(const std::string &hostFolder, std::string *pError);
 /// Where a drive's folders and files come from when they are not copied in whole (a disk image,
 /// read only as far as the run goes). Paths are relative to C:\, host names joined by '/', ""
 /// for the root. Each may throw to end the run (the simulation is left for Reset()).
@@ -279,13 +250,14 @@ void ClearTrace();
 // ---- Faults, counters, problems ---------------------------------------------------------------
 
 struct Fault {
-  Call kind = Call::Any;     // which calls count towards n
-  int n = 1;                 // the n-th counted call (from 1) fails
-  os::DWORD code = 5;        // the Win32 code it fails with
-  bool fPersistent = false;  // also every counted call after the n-th
-  std::string path;          // when not empty, only calls on this key or file count: a key as
-                             // its full path with the root's name ("HKEY_LOCAL_MACHINE\Software\VRAX"),
-                             // a file as its Windows path ("C:\WINDOWS\WININIT.INI"); case-insensitive
+  Call kind = Call::Any;                     // which calls count towards n
+  int n = 1;                                 // the n-th counted call (from 1) fails
+  os::DWORD code = os::ERROR_ACCESS_DENIED;  // the Win32 code it fails with
+  bool fPersistent = false;                  // also every counted call after the n-th
+  // When not empty, only calls on this key or file count: a key as its full path with the root's
+  // name ("HKEY_LOCAL_MACHINE\Software\VRAX"), a file as its Windows path ("C:\WINDOWS\WININIT.INI");
+  // case-insensitive.
+  std::string path;
 };
 /// Plans a fault. Close and release calls (RegCloseKey, CloseHandle, FindClose,
 /// UnmapViewOfFile, GlobalUnlock, GlobalFree), GetLastError and OutputDebugStringA never fail
@@ -302,6 +274,38 @@ std::vector<std::string> OpenHandles();
 /// Misuses the simulation saw: a box with no scripted answer, a closed or unknown handle
 /// passed to a call, and the like. A test fails when this is not empty.
 std::vector<std::string> Problems();
+
+// ---- Leaving for the tools --------------------------------------------------------------------
+
+/// A line of an image that ImportRegistry skipped: its number (from 1) and why.
+struct SkippedLine {
+  size_t line;
+  std::string why;
+  size_t count = 1;  // lines it stands for: the last entry stands for all those past the listed ones
+};
+/// Loads a REGEDIT4 image into the registry (merging, as regedit does). Without pSkipped, a
+/// malformed image is refused whole: returns false, leaves the registry as it was and sets
+/// *pError to "line N: reason". With it, the image is read as Windows' own import reads a
+/// customer's export: each line it cannot read is skipped and listed there (a key line it cannot
+/// read with the values after it), and only a text without the REGEDIT4 header is refused. A key
+/// line past MAX_KEY_DEPTH or MAX_KEY_PATH cannot be read, nor a line past what an export of the
+/// image's size may make the machine hold and write back. The first thousand skipped lines are
+/// listed one by one, and one more entry stands for the rest.
+bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped = nullptr);
+/// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
+/// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
+std::string ExportRegistry();
+/// The same image handed to write in pieces of about a megabyte, for a registry too big to copy.
+void ExportRegistry(const std::function<void(const std::string &)> &write);
+/// The keys as a REGEDIT4 image, in the order given, written as ExportRegistry writes them.
+std::string RegeditImage(const std::vector<RegistryKey> &keys);
+/// Replaces the drive with a copy of a host folder (a machine image's drive/), as Windows would
+/// hold it. Refused whole (false, *pError = one line naming the host path, drive left empty but
+/// for the Windows tree) for an entry that is neither a plain file nor a folder (links included:
+/// none is followed), a name with no code page 1252 form or that Windows cannot hold, or two
+/// names of one folder that differ only in ASCII case. The Windows and system directories are
+/// the image's folders of those names in whatever case it spells them; only missing ones are made.
+bool LoadDrive(const std::string &hostFolder, std::string *pError);
 
 }  // namespace sim
 
