@@ -1,7 +1,7 @@
 // Code page 1252, the ANSI code page of a Western European Windows 98/ME, and UTF-8, the host's
 // names and the tool's output. The table comes from the C library's iconv once; iconv refuses the
 // five bytes the code page leaves undefined, which Windows maps onto the C1 controls of the same
-// number, so those are filled in here.
+// number, so those are filled in here. Relies on nothing else of the simulation.
 #include <iconv.h>
 
 #include <array>

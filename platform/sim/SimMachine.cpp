@@ -1,5 +1,5 @@
 // The machine record, Reset(), the fault plan and call counters, handles and problems of the
-// simulated Windows 98/ME machine. Relies on the name rules alone, but for Reset(), which hands
+// simulated Windows 98/ME machine. Relies on the path rules alone, but for Reset(), which hands
 // the registry and the drive to their own resets.
 #include "platform/sim/SimMachine.h"
 

@@ -1,5 +1,10 @@
 // The simulated machine's one record, shared by the simulation's files, and what every call uses
 // of it: the fault plan and counters, handles, the last error, problems. Not for the product.
+// The files rely only on those below them: the path rules as pure text (SimPathRules,
+// SimCodePage); this record; the key tree (SimRegistry); the host files and the drive over them
+// (SimHostFiles, SimDrive); the record of changes (SimChanges); and on top the registry, file and
+// system calls (SimRegistryCalls, SimFileCalls, SimSystemCalls). SimLeaving holds what moves out
+// to the host tools.
 #ifndef UNINST_PLATFORM_SIM_SIMMACHINE_H
 #define UNINST_PLATFORM_SIM_SIMMACHINE_H
 

@@ -150,8 +150,8 @@ bool SplitSearch(const std::string &spec, std::vector<std::string> *pParts) {
   return fFolderValid;
 }
 
-// Walked without recursion, going back to the last '*' on a mismatch and letting it take one
-// byte more: a '*' never needs to take fewer than the last one that led on.
+// Walked without recursion: on a mismatch the last '*' takes one byte more and the match goes on
+// from there. An earlier '*' need never be tried again, as the last one can take whatever it would.
 bool WildcardMatch(const char *pucPattern, const char *pucName) {
   const char *pucStar = nullptr;   // the last '*' met
   const char *pucRetry = nullptr;  // where the name stood when it was met, plus what it took

@@ -1,7 +1,7 @@
 // The registry of the simulated machine: the key tree, the index that finds a key's subkey by
 // name, values and key paths, and the sim:: functions that set a registry up and read it back.
 // Names compare ignoring ASCII case and are kept as spelt; subkeys and values keep insertion
-// order. Relies on the machine record and the name rules.
+// order. Relies on the machine record and the path rules.
 #include "platform/sim/SimRegistry.h"
 
 namespace sim {

@@ -1,5 +1,5 @@
 // The simulated registry's key tree as the calls above it use it: keys by id, their values and
-// paths, and the walks down and through the tree. Relies on the machine record and the name rules.
+// paths, and the walks down and through the tree. Relies on the machine record and the path rules.
 #ifndef UNINST_PLATFORM_SIM_SIMREGISTRY_H
 #define UNINST_PLATFORM_SIM_SIMREGISTRY_H
 
