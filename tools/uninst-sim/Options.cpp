@@ -6,9 +6,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "tools/SimTool.h"
+#include "tools/uninst-sim/UninstSim.h"
 
-namespace simtool {
+namespace uninstsim {
 
 namespace {
 
@@ -215,4 +215,4 @@ std::string Usage() {
   return app.help();
 }
 
-}  // namespace simtool
+}  // namespace uninstsim
