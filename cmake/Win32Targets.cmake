@@ -88,6 +88,8 @@ foreach(helper RegImage TraceRun BoxAnswer)
   target_include_directories(${helper} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_options(${helper} PRIVATE -static)
 endforeach()
+# RegImage reads and writes REGEDIT4 text as uninst-sim does.
+target_sources(RegImage PRIVATE ${CMAKE_SOURCE_DIR}/tools/formats/Regedit.cpp)
 set(UNINST_APP_EXE ${CMAKE_SOURCE_DIR}/build/win32/app/Uninst.exe CACHE FILEPATH "Uninst.exe of the win32 preset")
 # The exe the end-to-end cases run: the shipped one, or this tree's own x86_64 build of it.
 if(UNINST_WINE_FORM STREQUAL "x86_64")

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/RegeditText.h"
+#include "tools/formats/Regedit.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/SimDisk.h"
+#include "platform/sim/sim.h"
+#include "tools/formats/FatDisk.h"
 
 namespace {
 
@@ -48,29 +49,28 @@ std::string AfterBootSector(const std::string &bytes) {
 }
 
 void ReadWhole(const std::string &image) {
-  simtool::Disk disk;
-  std::string error = simtool::OpenDiskBytes(image, "disk.img", &disk);
+  formats::FatDisk disk;
+  std::string error = formats::OpenFatDiskBytes(image, "disk.img", sim::FolderNamesProblem, &disk);
   if (!error.empty()) {
     if (!IsPrintableLine(error))
       __builtin_trap();  // a refusal that is not one printable line naming the image
     return;
   }
-  sim::DriveSource source = simtool::DiskSource(disk);
   std::vector<std::string> folders = {""};
   size_t ulRead = 0;
   try {
     for (size_t i = 0; i < folders.size() && i < 64; ++i) {
-      for (const auto &entry : source.list(folders[i])) {
+      for (const auto &entry : formats::ListFatFolder(disk, folders[i])) {
         if (!StaysInItsFolder(entry.first))
           __builtin_trap();  // a name that would reach another folder
         std::string path = folders[i].empty() ? entry.first : folders[i] + "/" + entry.first;
         if (entry.second)
           folders.push_back(path);
         else
-          ulRead += source.read(path).size();
+          ulRead += formats::ReadFatFile(disk, path).size();
       }
     }
-  } catch (const simtool::DiskError &failure) {
+  } catch (const formats::DiskError &failure) {
     if (!IsPrintableLine(failure.message))
       __builtin_trap();
   }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
-#include "tools/SimHive.h"
+#include "tools/uninst-sim/Load.h"
 
 // libcreg 20200725 leaks a key name entry when a data block's entries do not parse: its bug, on
 // damaged files only, and a few bytes a file for a tool that reads one file and exits. The
@@ -140,12 +140,12 @@ bool Same(const std::vector<sim::RegistryKey> &a, const std::vector<sim::Registr
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t ulSize) {
   sim::Reset();
   std::string bytes(reinterpret_cast<const char *>(pData), ulSize);
-  std::string empty = sim::ExportRegistry();
-  std::string error = simtool::LoadHiveBytes(bytes, "SYSTEM.DAT");
+  std::string empty = uninstsim::ExportRegistry();
+  std::string error = uninstsim::LoadHiveBytes(bytes, "SYSTEM.DAT");
   const bool fFile = bytes.compare(0, 4, "CREG") == 0;
   if (!error.empty()) {
     if (error.compare(0, 12, "SYSTEM.DAT: ") != 0 || error.find('\n') != std::string::npos ||
-        sim::ExportRegistry() != empty)
+        uninstsim::ExportRegistry() != empty)
       __builtin_trap();  // refused, but not in one line naming the file, or not whole
     std::vector<sim::RegistryKey> keys;
     if (fFile && error.find(" names entry ") != std::string::npos && ReadWithLibcreg(bytes, &keys))

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tools/uninst-sim/Load.h"
 
 namespace {
 
 void ExpectRoundTrip() {
-  std::string exported = sim::ExportRegistry();
+  std::string exported = uninstsim::ExportRegistry();
   std::string error;
   sim::Reset();
-  if (!sim::ImportRegistry(exported, &error) || sim::ExportRegistry() != exported)
+  if (!uninstsim::ImportRegistry(exported, &error) || uninstsim::ExportRegistry() != exported)
     __builtin_trap();
 }
 
@@ -23,18 +24,18 @@ void ExpectRoundTrip() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t ulSize) {
   sim::Reset();
   std::string image(reinterpret_cast<const char *>(pData), ulSize);
-  std::string empty = sim::ExportRegistry();
+  std::string empty = uninstsim::ExportRegistry();
   std::string error;
-  bool fTaken = sim::ImportRegistry(image, &error);
-  if (!fTaken && (error.compare(0, 5, "line ") != 0 || sim::ExportRegistry() != empty))
+  bool fTaken = uninstsim::ImportRegistry(image, &error);
+  if (!fTaken && (error.compare(0, 5, "line ") != 0 || uninstsim::ExportRegistry() != empty))
     __builtin_trap();  // refused, but without its line, or not whole
   if (fTaken)
     ExpectRoundTrip();
 
   const bool fHeader = fTaken || error != "line 1: REGEDIT4 header expected";
   sim::Reset();
-  std::vector<sim::SkippedLine> skipped;
-  bool fRead = sim::ImportRegistry(image, &error, &skipped);
+  std::vector<uninstsim::SkippedLine> skipped;
+  bool fRead = uninstsim::ImportRegistry(image, &error, &skipped);
   // Read as an export, it is refused for its header alone, and skips lines exactly when the
   // strict reading refuses it.
   if (fRead != fHeader || (fRead && skipped.empty() != fTaken))

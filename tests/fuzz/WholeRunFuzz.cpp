@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tools/uninst-sim/Load.h"
 #include "uninstall/Uninst.h"
 #include "uninstall/UninstallState.h"
 
@@ -39,7 +40,7 @@ int Answer(const sim::MessageBoxRecord &box) {
 void Build(const std::vector<std::string> &parts) {
   std::string image = parts[0].compare(0, 8, "REGEDIT4") == 0 ? parts[0] : "REGEDIT4\r\n\r\n" + parts[0];
   std::string error;
-  sim::ImportRegistry(image, &error);
+  uninstsim::ImportRegistry(image, &error);
   if (parts.size() > 1)
     sim::WriteFile("C:\\WINDOWS\\WININIT.INI", parts[1]);
   for (size_t i = 2; i < parts.size() && i < 10; ++i) {

@@ -9,8 +9,8 @@
 
 #include "tests/host/ToolTest.h"
 #include "tests/support/HiveWriter.h"
-#include "tools/SimDisk.h"
-#include "tools/SimTool.h"
+#include "tools/uninst-sim/Load.h"
+#include "tools/uninst-sim/UninstSim.h"
 
 namespace fs = std::filesystem;
 
@@ -118,7 +118,7 @@ class DiskTest : public tooltest::ToolTest {
   // writes nothing.
   void ExpectRefused(const fs::path &image, const std::string &message) {
     std::string err;
-    EXPECT_EQ(Run({"--disk", image.string(), "--answers", "yes,no,no"}, "out", &err), simtool::EXIT_TOOL_ERROR)
+    EXPECT_EQ(Run({"--disk", image.string(), "--answers", "yes,no,no"}, "out", &err), uninstsim::EXIT_TOOL_ERROR)
         << image;
     EXPECT_NE(err.find(message), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
@@ -219,13 +219,14 @@ TEST_F(DiskTest, ImagesItCannotReadAreRefusedWithOneLine) {
   };
   for (const Case &c : cases) {
     std::string err;
-    EXPECT_EQ(Run({"--disk", c.image, "--answers", "yes,no,no"}, "out", &err), simtool::EXIT_TOOL_ERROR) << c.image;
+    EXPECT_EQ(Run({"--disk", c.image, "--answers", "yes,no,no"}, "out", &err), uninstsim::EXIT_TOOL_ERROR) << c.image;
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_FALSE(fs::exists(scratch / "out")) << c.image;
   }
   std::string err;
-  EXPECT_EQ(Run({"--disk", disk.string(), "--windows-dir", "C:\\..\\WINDOWS"}, "out", &err), simtool::EXIT_TOOL_ERROR);
+  EXPECT_EQ(Run({"--disk", disk.string(), "--windows-dir", "C:\\..\\WINDOWS"}, "out", &err),
+            uninstsim::EXIT_TOOL_ERROR);
   EXPECT_NE(err.find("not a C:\\ path of at most 64 characters"), std::string::npos) << err;
 }
 
@@ -263,15 +264,15 @@ TEST_F(DiskTest, NamesThatLeaveTheirFolderOrHoldControlCharactersAreRefused) {
 TEST_F(DiskTest, EachNameReadsItsOwnFileWhateverTheImageIsCalled) {
   fs::path image = scratch / "pattern@@512.img";
   fs::rename(SmallImage("pattern.img", {{"TalvoRWQ1.INF", "one"}, {"TalvoRWQ[1].INF", "two"}}), image);
-  simtool::Disk disk;
-  ASSERT_EQ(simtool::OpenDisk(image.string(), &disk), "");
-  sim::DriveSource source = simtool::DiskSource(disk);
+  formats::FatDisk disk;
+  ASSERT_EQ(uninstsim::OpenDisk(image.string(), &disk), "");
+  sim::DriveSource source = uninstsim::DiskSource(disk);
   EXPECT_EQ(source.read("TalvoRWQ1.INF"), "one");
   EXPECT_EQ(source.read("TalvoRWQ[1].INF"), "two");
   fs::create_directories(scratch / "copy");
-  EXPECT_EQ(simtool::CopyDiskFolder(disk, "", (scratch / "copy").string()), "");
+  EXPECT_EQ(formats::CopyFatFolder(disk, "", (scratch / "copy").string()), "");
   EXPECT_EQ(ReadAll(scratch / "copy" / "TalvoRWQ[1].INF"), "two");
-  EXPECT_NE(simtool::CopyDiskFolder(disk, "", (scratch / "none").string()), "");
+  EXPECT_NE(formats::CopyFatFolder(disk, "", (scratch / "none").string()), "");
 }
 
 TEST_F(DiskTest, ClustersOfTwoFilesOrLoopingChainsAreRefusedAsDamaged) {

@@ -15,7 +15,8 @@
 
 #include <strings.h>
 
-#include "tools/SimTool.h"
+#include "tools/uninst-sim/Load.h"
+#include "tools/uninst-sim/UninstSim.h"
 #include "uninstall/Uninst.h"
 #include "uninstall/UninstallState.h"
 
@@ -95,13 +96,13 @@ struct Image {
   std::string name;
   std::string registry;
   std::map<std::string, std::string> files;  // Windows path -> bytes
-  simtool::Options options;
+  uninstsim::Options options;
 };
 
 Image LoadImage(const std::string &name) {
   Image image;
   image.name = name;
-  std::string error = simtool::ParseOptions(
+  std::string error = uninstsim::ParseOptions(
       {"--machine", SAMPLES + name}, [] { return std::string(); }, &image.options);
   EXPECT_EQ(error, "");
   image.registry = ReadAll(SAMPLES + name + "/registry.reg");
@@ -127,7 +128,7 @@ Image Disconnected(Image image) {
 void Boot(const Image &image) {
   sim::Reset();
   std::string error;
-  ASSERT_TRUE(sim::ImportRegistry(image.registry, &error)) << error;
+  ASSERT_TRUE(uninstsim::ImportRegistry(image.registry, &error)) << error;
   for (const auto &file : image.files)
     sim::WriteFile(file.first, file.second);
   for (const std::string &path : image.options.inUse)

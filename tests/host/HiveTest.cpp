@@ -12,8 +12,8 @@
 
 #include "tests/host/ToolTest.h"
 #include "tests/support/HiveWriter.h"
-#include "tools/SimHive.h"
-#include "tools/SimTool.h"
+#include "tools/uninst-sim/Load.h"
+#include "tools/uninst-sim/UninstSim.h"
 
 namespace fs = std::filesystem;
 
@@ -142,7 +142,7 @@ TEST_F(HiveTest, WriterFilesReadBackThroughLibcregAsTheRegistryGiven) {
     EXPECT_EQ(ExportedItems(Command("cregexport -c windows-1252 '" + file.string() + "'")), expected) << c.name;
 
     sim::Reset();
-    ASSERT_EQ(simtool::LoadHive(file.string()), "") << c.name;
+    ASSERT_EQ(uninstsim::LoadHive(file.string()), "") << c.name;
     EXPECT_EQ(Items(sim::RegistryKeys()), Items(c.keys)) << c.name;
   }
 }
@@ -150,7 +150,7 @@ TEST_F(HiveTest, WriterFilesReadBackThroughLibcregAsTheRegistryGiven) {
 TEST_F(HiveTest, SampleMachinesAsHivesGiveTheSamePreviewAsTheirRegistryReg) {
   for (const std::string machine : {"win98", "winme", "connected", "typical"}) {
     std::vector<sim::RegistryKey> keys = MachineKeys(SAMPLES + machine + "/registry.reg");
-    WriteAll(scratch / (machine + ".reg"), sim::RegeditImage(keys));
+    WriteAll(scratch / (machine + ".reg"), uninstsim::RegeditImage(keys));
     WriteAll(scratch / "SYSTEM.DAT", hive::HiveImage(keys));
     std::vector<std::string> hive = {"--hive", (scratch / "SYSTEM.DAT").string()};
     if (machine == "win98") {  // as a registry backup too
@@ -161,7 +161,7 @@ TEST_F(HiveTest, SampleMachinesAsHivesGiveTheSamePreviewAsTheirRegistryReg) {
     int iRegedit = Run({"--machine", SAMPLES + machine, "--answers", "yes,no,no", "--registry",
                         (scratch / (machine + ".reg")).string()},
                        machine + "-reg", &error);
-    ASSERT_NE(iRegedit, simtool::EXIT_TOOL_ERROR) << error;
+    ASSERT_NE(iRegedit, uninstsim::EXIT_TOOL_ERROR) << error;
     EXPECT_EQ(
         Run({"--machine", SAMPLES + machine, "--answers", "yes,no,no", hive[0], hive[1]}, machine + "-hive", &error),
         iRegedit)
@@ -220,12 +220,12 @@ TEST_F(HiveTest, DamagedOrForeignFilesAreRefusedWithOneLine) {
   };
   for (const Case &c : cases) {
     std::string error;
-    EXPECT_EQ(Run(c.args, "refused", &error), simtool::EXIT_TOOL_ERROR) << c.line;
+    EXPECT_EQ(Run(c.args, "refused", &error), uninstsim::EXIT_TOOL_ERROR) << c.line;
     EXPECT_EQ(error, "uninst-sim: " + c.line + "\n");
     EXPECT_FALSE(fs::exists(scratch / "refused")) << c.line;
   }
   // The size cap holds for a disk's SYSTEM.DAT too, read through LoadHiveBytes.
-  EXPECT_EQ(simtool::LoadHiveBytes(image + std::string((64u << 20) + 1 - image.size(), '\0'), "C:\\SYSTEM.DAT"),
+  EXPECT_EQ(uninstsim::LoadHiveBytes(image + std::string((64u << 20) + 1 - image.size(), '\0'), "C:\\SYSTEM.DAT"),
             "C:\\SYSTEM.DAT: over 64 MiB, too large for a registry file");
 }
 
@@ -241,7 +241,7 @@ TEST_F(HiveTest, KeysAtTheLimitsAndManyInOneBlockAreTakenInOrder) {
     keys.push_back({HKLM + "\\Many\\" + std::to_string(i), {}});
   keys.insert(keys.end() - 20000, {HKLM + "\\Many", {}});
   sim::Reset();
-  ASSERT_EQ(simtool::LoadHiveBytes(hive::HiveImage(keys, 1u << 20), "SYSTEM.DAT"), "");
+  ASSERT_EQ(uninstsim::LoadHiveBytes(hive::HiveImage(keys, 1u << 20), "SYSTEM.DAT"), "");
   std::vector<sim::RegistryKey> read = sim::RegistryKeys();
   ASSERT_EQ(read.size(), 64 + 1 + 20001u);
   EXPECT_EQ(Items({read[64]}), Items({keys[1]}));

@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "tests/host/SimFixture.h"
 #include "tests/support/MachineGenerator.h"
+#include "tools/uninst-sim/Load.h"
 #include "uninstall/Uninst.h"
 
 namespace {
@@ -142,10 +143,10 @@ TEST_F(RandomMachines, SameSeedSameMachine) {
   gen::Options options;
   options.seed = 77;
   gen::BuildMachine(options);
-  std::string first = sim::ExportRegistry();
+  std::string first = uninstsim::ExportRegistry();
   std::vector<std::string> files = sim::ListFiles();
   gen::BuildMachine(options);
-  EXPECT_EQ(sim::ExportRegistry(), first);
+  EXPECT_EQ(uninstsim::ExportRegistry(), first);
   EXPECT_EQ(sim::ListFiles(), files);
   sim::Reset();
 }

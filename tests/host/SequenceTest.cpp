@@ -3,6 +3,7 @@
 #include "resources/strings.h"
 #include "tests/host/Machines.h"
 #include "tests/host/SimFixture.h"
+#include "tools/uninst-sim/Load.h"
 #include "uninstall/Uninst.h"
 
 namespace {
@@ -38,34 +39,34 @@ class Sequence : public SimTest {
 
 TEST_F(Sequence, NoToTheConfirmationTouchesNothing) {
   Load(Crlf(TYPICAL_REGISTRY));
-  std::string before = sim::ExportRegistry();
+  std::string before = uninstsim::ExportRegistry();
   EXPECT_EQ(Run({os::IDNO}), 5);
   ExpectBox(0, STR_CONFIRM_TEXT, STR_CONFIRM_CAPTION, os::MB_YESNO);
   EXPECT_EQ(sim::MessageBoxes().size(), 1u);
   EXPECT_TRUE(sim::Trace().empty());
   EXPECT_EQ(sim::CallCount(sim::Call::RegOpenKeyEx), 0);
-  EXPECT_EQ(sim::ExportRegistry(), before);
+  EXPECT_EQ(uninstsim::ExportRegistry(), before);
 }
 
 TEST_F(Sequence, AConnectedPrinterBlocksEvenWhenOneIsConfiguredToo) {
   Load(Crlf(TYPICAL_REGISTRY));
   Load(Crlf(CONNECTED));
-  std::string before = sim::ExportRegistry();
+  std::string before = uninstsim::ExportRegistry();
   EXPECT_EQ(Run({os::IDYES, os::IDOK}), 5);
   ASSERT_EQ(sim::MessageBoxes().size(), 2u);
   ExpectBox(1, STR_CONNECTED_TEXT, STR_VERDICT_CAPTION, os::MB_OK);
   EXPECT_TRUE(TraceHas("Found #1 device <USB\\VID_7A11&PID_0042\\5&3A7B1C2&0&2> in dynamic data\n"));
-  EXPECT_EQ(sim::ExportRegistry(), before);
+  EXPECT_EQ(uninstsim::ExportRegistry(), before);
   EXPECT_EQ(g_State.uiPass, 2u);
 }
 
 TEST_F(Sequence, AConfiguredPrinterAsksAndYesCancels) {
   Load(Crlf(TYPICAL_REGISTRY));
-  std::string before = sim::ExportRegistry();
+  std::string before = uninstsim::ExportRegistry();
   EXPECT_EQ(Run({os::IDYES, os::IDYES}), 5);
   ASSERT_EQ(sim::MessageBoxes().size(), 2u);
   ExpectBox(1, STR_CONFIGURED_TEXT, STR_VERDICT_CAPTION, os::MB_YESNO);
-  EXPECT_EQ(sim::ExportRegistry(), before);
+  EXPECT_EQ(uninstsim::ExportRegistry(), before);
 }
 
 TEST_F(Sequence, NoMatchingNodeRunsWithoutAVerdictAndYesRestarts) {

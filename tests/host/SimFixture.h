@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tools/uninst-sim/Load.h"
 #include "uninstall/UninstallState.h"
 
 class SimTest : public ::testing::Test {
@@ -23,7 +24,7 @@ class SimTest : public ::testing::Test {
   }
   static void Load(const std::string &image) {
     std::string error;
-    ASSERT_TRUE(sim::ImportRegistry(image, &error)) << error;
+    ASSERT_TRUE(uninstsim::ImportRegistry(image, &error)) << error;
   }
   // A REGEDIT4 image written with LF line ends, as CR LF.
   static std::string Crlf(const std::string &text) {

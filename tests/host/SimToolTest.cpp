@@ -16,8 +16,9 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/host/ToolTest.h"
-#include "tools/Printable.h"
-#include "tools/SimTool.h"
+#include "tools/formats/Printable.h"
+#include "tools/uninst-sim/Load.h"
+#include "tools/uninst-sim/UninstSim.h"
 
 namespace fs = std::filesystem;
 
@@ -45,7 +46,7 @@ std::map<std::string, std::string> Tree(const fs::path &folder, bool fFold = fal
 std::set<std::string> Items(const std::string &image) {
   std::string error;
   sim::Reset();
-  EXPECT_TRUE(sim::ImportRegistry(image, &error)) << error;
+  EXPECT_TRUE(uninstsim::ImportRegistry(image, &error)) << error;
   std::set<std::string> items;
   for (const sim::RegistryKey &key : sim::RegistryKeys()) {
     items.insert(key.path);
@@ -73,7 +74,7 @@ class SimToolTest : public tooltest::ToolTest {
     args.push_back(run.folder.string());
     std::ostringstream out;
     std::ostringstream err;
-    run.iExitCode = simtool::RunTool(args, out, err, pTerminal);
+    run.iExitCode = uninstsim::RunTool(args, out, err, pTerminal);
     run.out = out.str();
     run.err = err.str();
     return run;
@@ -84,9 +85,9 @@ class SimToolTest : public tooltest::ToolTest {
     std::set<std::string> original = Items(ReadAll(SAMPLES + machine + "/registry.reg"));
     std::string error;
     sim::Reset();
-    ASSERT_TRUE(sim::ImportRegistry(run.File("registry.reg"), &error)) << error;
-    ASSERT_TRUE(sim::ImportRegistry(run.File("undo.reg"), &error)) << error;
-    std::set<std::string> restored = Items(sim::ExportRegistry());
+    ASSERT_TRUE(uninstsim::ImportRegistry(run.File("registry.reg"), &error)) << error;
+    ASSERT_TRUE(uninstsim::ImportRegistry(run.File("undo.reg"), &error)) << error;
+    std::set<std::string> restored = Items(uninstsim::ExportRegistry());
     EXPECT_EQ(restored, original);
     sim::Reset();
   }
@@ -207,7 +208,7 @@ TEST_F(SimToolTest, AnswersDecideWhetherAndHowFarTheRunGoes) {
 
 TEST_F(SimToolTest, MissingAnswersAreAskedOnATerminalOrEndTheRunWithCode2) {
   ToolRun stopped = Run({"--machine", SAMPLES + "win98", "--answers", "yes", "--quiet"});
-  EXPECT_EQ(stopped.iExitCode, simtool::EXIT_TOOL_ERROR);
+  EXPECT_EQ(stopped.iExitCode, uninstsim::EXIT_TOOL_ERROR);
   EXPECT_EQ(stopped.err.find("uninst-sim: no answer for the box [Confirmation] Le dossier [Imprimante]"), 0u)
       << stopped.err;
   EXPECT_FALSE(fs::exists(stopped.folder)) << "a run without its answers writes nothing";
@@ -241,7 +242,7 @@ TEST_F(SimToolTest, ToolErrorsExitWith2AndOneLine) {
   };
   for (const Case &c : cases) {
     ToolRun run = Run(c.args);
-    EXPECT_EQ(run.iExitCode, simtool::EXIT_TOOL_ERROR) << c.message;
+    EXPECT_EQ(run.iExitCode, uninstsim::EXIT_TOOL_ERROR) << c.message;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
@@ -293,7 +294,7 @@ TEST_F(SimToolTest, AnExportIsPreviewedPastItsUnreadableLinesWhichAreNamed) {
             std::string::npos);
 
   ToolRun strict = Run({"--registry", file, "--answers", "yes,no,no", "--quiet", "--strict"});
-  EXPECT_EQ(strict.iExitCode, simtool::EXIT_TOOL_ERROR);
+  EXPECT_EQ(strict.iExitCode, uninstsim::EXIT_TOOL_ERROR);
   EXPECT_EQ(strict.err, "uninst-sim: " + file + ": line 4: unterminated quoted text\n");
 }
 
@@ -366,7 +367,7 @@ TEST_F(SimToolTest, ImagesWindowsCannotHoldAreRefusedWithOneLine) {
     fs::copy(SAMPLES + "win98", image, fs::copy_options::recursive);
     c.spoil(image / "drive" / "WINDOWS" / "SYSTEM");
     ToolRun run = Run({"--machine", image.string(), "--quiet"});
-    EXPECT_EQ(run.iExitCode, simtool::EXIT_TOOL_ERROR) << c.name;
+    EXPECT_EQ(run.iExitCode, uninstsim::EXIT_TOOL_ERROR) << c.name;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_NE(run.err.find((image / "drive" / "WINDOWS" / "SYSTEM").string()), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -392,7 +393,7 @@ TEST_F(SimToolTest, ControlBytesOfTheMachineReachTheTerminalEscapedAndTheFilesAs
   EXPECT_NE(run.File("trace.txt").find("<" + key + ">"), std::string::npos);
 
   ToolRun missing = Run({"--registry", (scratch / "a\x1b]0;owned\x07\xff.reg").string()});
-  EXPECT_EQ(missing.iExitCode, simtool::EXIT_TOOL_ERROR);
+  EXPECT_EQ(missing.iExitCode, uninstsim::EXIT_TOOL_ERROR);
   EXPECT_NE(missing.err.find("a\\x1B]0;owned\\x07\\xFF.reg"), std::string::npos) << missing.err;
   EXPECT_TRUE(Printable(missing.err));
 }
@@ -401,8 +402,8 @@ TEST_F(SimToolTest, AnOutputFolderIsWrittenWholeOrNotAtAll) {
   std::ofstream(scratch / "file") << "x";
   std::ostringstream out, err;
   std::string folder = (scratch / "file" / "out").string();
-  EXPECT_EQ(simtool::RunTool({"--machine", SAMPLES + "win98", "--quiet", "--out", folder}, out, err, nullptr),
-            simtool::EXIT_TOOL_ERROR);
+  EXPECT_EQ(uninstsim::RunTool({"--machine", SAMPLES + "win98", "--quiet", "--out", folder}, out, err, nullptr),
+            uninstsim::EXIT_TOOL_ERROR);
   std::string line = err.str();
   EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
   EXPECT_FALSE(fs::exists(folder));
@@ -411,20 +412,20 @@ TEST_F(SimToolTest, AnOutputFolderIsWrittenWholeOrNotAtAll) {
   ToolRun first = Run({"--machine", SAMPLES + "win98", "--quiet"});
   ASSERT_EQ(first.iExitCode, 0) << first.err;
   std::ostringstream out2, err2;
-  ASSERT_NE(simtool::RunTool({"--registry", SAMPLES + "win98/registry.reg", "--answers", "no", "--quiet", "--out",
-                              first.folder.string()},
-                             out2, err2, nullptr),
-            simtool::EXIT_TOOL_ERROR);
+  ASSERT_NE(uninstsim::RunTool({"--registry", SAMPLES + "win98/registry.reg", "--answers", "no", "--quiet", "--out",
+                                first.folder.string()},
+                               out2, err2, nullptr),
+            uninstsim::EXIT_TOOL_ERROR);
   EXPECT_FALSE(fs::exists(first.folder / "drive" / "WINDOWS" / "INF")) << "the first run's drive went";
   for (const auto &entry : fs::directory_iterator(first.folder))
     EXPECT_EQ(entry.path().filename().string().find(".uninst-sim-partial"), std::string::npos);
 }
 
 TEST(SimToolText, PrintableEscapesControlsAndBrokenUtf8) {
-  EXPECT_EQ(simtool::Printable("a\x1b[2Jb \xc3\xa9 \x7f\xc2\x9b \xff \xc0\xaf \xed\xa0\x80 \xe2\x82"),
+  EXPECT_EQ(formats::Printable("a\x1b[2Jb \xc3\xa9 \x7f\xc2\x9b \xff \xc0\xaf \xed\xa0\x80 \xe2\x82"),
             "a\\x1B[2Jb \xc3\xa9 \\x7F\\xC2\\x9B \\xFF \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82");
-  EXPECT_EQ(simtool::PrintableLines("one\r\ntwo\n"), "one\\x0D\ntwo\n");
-  EXPECT_EQ(simtool::PrintableCp1252("\x80\x1b"), "\xe2\x82\xac\\x1B");
+  EXPECT_EQ(formats::PrintableLines("one\r\ntwo\n"), "one\\x0D\ntwo\n");
+  EXPECT_EQ(formats::PrintableCp1252("\x80\x1b"), "\xe2\x82\xac\\x1B");
 }
 
 TEST(SimToolText, Cp1252BecomesUtf8) {

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
-#include "tools/SimTool.h"
+#include "tools/uninst-sim/Load.h"
+#include "tools/uninst-sim/UninstSim.h"
 
 namespace tooltest {
 
@@ -37,7 +38,7 @@ inline void WriteAll(const fs::path &path, const std::string &bytes) {
 inline std::vector<sim::RegistryKey> MachineKeys(const fs::path &regFile) {
   sim::Reset();
   std::string error;
-  EXPECT_TRUE(sim::ImportRegistry(ReadAll(regFile), &error)) << error;
+  EXPECT_TRUE(uninstsim::ImportRegistry(ReadAll(regFile), &error)) << error;
   std::vector<sim::RegistryKey> keys = sim::RegistryKeys();
   const std::string root = "HKEY_LOCAL_MACHINE";
   keys.erase(std::remove_if(keys.begin(), keys.end(),
@@ -63,7 +64,7 @@ class ToolTest : public ::testing::Test {
     args.insert(args.end(), {"--quiet", "--out", (scratch / out).string()});
     std::ostringstream stdOut;
     std::ostringstream stdErr;
-    int iExitCode = simtool::RunTool(args, stdOut, stdErr, nullptr);
+    int iExitCode = uninstsim::RunTool(args, stdOut, stdErr, nullptr);
     if (pErr)
       *pErr = stdErr.str();
     return iExitCode;

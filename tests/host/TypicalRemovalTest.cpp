@@ -3,6 +3,7 @@
 #include "platform/types.h"
 #include "tests/host/Machines.h"
 #include "tests/host/SimFixture.h"
+#include "tools/uninst-sim/Load.h"
 #include "uninstall/Uninst.h"
 
 namespace {
@@ -196,7 +197,7 @@ TEST_F(TypicalRemoval, TracesEveryStepAndLeavesTheExpectedRegistry) {
   sim::QueueAnswer(os::IDNO);
   EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
   EXPECT_EQ(Joined(sim::Trace()), std::string(REGISTRY_TRACE) + LEFTOVER_TRACE);
-  EXPECT_EQ(sim::ExportRegistry(), Crlf(REGISTRY_AFTER));
+  EXPECT_EQ(uninstsim::ExportRegistry(), Crlf(REGISTRY_AFTER));
   EXPECT_EQ(sim::ListFiles(), std::vector<std::string>());
   EXPECT_TRUE(sim::Restarts().empty());
   ASSERT_EQ(sim::MessageBoxes().size(), 3u);

@@ -7,6 +7,7 @@
 
 #include "platform/registry.h"
 #include "tests/host/SimFixture.h"
+#include "tools/uninst-sim/Load.h"
 #include "uninstall/Uninst.h"
 
 namespace {
@@ -32,7 +33,7 @@ std::vector<std::string> Lines(const std::string &text) {
 
 void LoadSample() {
   std::string error;
-  ASSERT_TRUE(sim::ImportRegistry(ReadHostFile(SAMPLE + "/registry.reg"), &error)) << error;
+  ASSERT_TRUE(uninstsim::ImportRegistry(ReadHostFile(SAMPLE + "/registry.reg"), &error)) << error;
   std::filesystem::copy(SAMPLE + "/drive", sim::DriveRoot(),
                         std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
 }
@@ -74,7 +75,7 @@ std::string ExpectedRegistry() {
   DeleteValue(cf, "LPTENUM\\TALVOP1000\\TALVOP1000USB&VID_7A11&PID_00425&3A7B1C2&0&2");
   DeleteValue(cf, "USB\\VID_7A11&PID_0042\\5&3A7B1C2&0&2");
   DeleteValue(nine, "USB\\VID_7A11&PID_0042\\5&3A7B1C2&0&2");
-  return sim::ExportRegistry();
+  return uninstsim::ExportRegistry();
 }
 
 using WholeUninstall = SimTest;
@@ -86,7 +87,7 @@ TEST_F(WholeUninstall, RemovesExactlyThePackageAndTracesEveryStep) {
   LoadSample();
   std::vector<std::string> filesBefore = sim::ListFiles();
   ASSERT_EQ(RunSample(), 0);
-  EXPECT_EQ(sim::ExportRegistry(), expected);
+  EXPECT_EQ(uninstsim::ExportRegistry(), expected);
   std::vector<std::string> filesExpected;
   for (const std::string &file : filesBefore) {
     if (file.find("KXUSB") == std::string::npos && file.find("TalvoRWQUSB") == std::string::npos &&

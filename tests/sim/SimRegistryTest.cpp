@@ -7,6 +7,7 @@
 
 #include "platform/registry.h"
 #include "tests/host/SimFixture.h"
+#include "tools/uninst-sim/Load.h"
 
 namespace {
 
@@ -36,10 +37,10 @@ os::HKEY Open(const char *pucPath, os::HKEY hRoot = os::HKEY_LOCAL_MACHINE) {
 
 TEST_F(SimRegistry, Regedit4ImageRoundTripsExactly) {
   Load(Crlf(IMAGE));
-  std::string exported = sim::ExportRegistry();
+  std::string exported = uninstsim::ExportRegistry();
   sim::Reset();
   Load(exported);
-  EXPECT_EQ(sim::ExportRegistry(), exported);
+  EXPECT_EQ(uninstsim::ExportRegistry(), exported);
   // Every key gets its own section, CR LF, the escapes and the other roots written back.
   EXPECT_NE(exported.find("[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"), std::string::npos);
   EXPECT_NE(exported.find("\"Path\"=\"C:\\\\WINDOWS\\\\\\\"quoted\\\"\"\r\n"), std::string::npos);
@@ -56,7 +57,7 @@ TEST_F(SimRegistry, Regedit4ImageRoundTripsExactly) {
 
 TEST_F(SimRegistry, MalformedImageIsRefusedWholeWithItsLine) {
   Load("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Keep]\r\n\"a\"=\"1\"\r\n");
-  std::string before = sim::ExportRegistry();
+  std::string before = uninstsim::ExportRegistry();
   const struct {
     const char *pucImage;
     const char *pucError;
@@ -71,9 +72,9 @@ TEST_F(SimRegistry, MalformedImageIsRefusedWholeWithItsLine) {
   };
   for (const auto &c : CASES) {
     std::string error;
-    EXPECT_FALSE(sim::ImportRegistry(c.pucImage, &error)) << c.pucImage;
+    EXPECT_FALSE(uninstsim::ImportRegistry(c.pucImage, &error)) << c.pucImage;
     EXPECT_EQ(error.compare(0, std::strlen(c.pucError), c.pucError), 0) << error;
-    EXPECT_EQ(sim::ExportRegistry(), before) << c.pucImage;
+    EXPECT_EQ(uninstsim::ExportRegistry(), before) << c.pucImage;
   }
 }
 
@@ -102,9 +103,9 @@ const char CUSTOMER_EXPORT[] =
 
 TEST_F(SimRegistry, CustomerExportIsReadPastWhatCannotBeRead) {
   std::string image = Crlf(CUSTOMER_EXPORT);
-  std::vector<sim::SkippedLine> skipped;
+  std::vector<uninstsim::SkippedLine> skipped;
   std::string error;
-  ASSERT_TRUE(sim::ImportRegistry(image, &error, &skipped)) << error;
+  ASSERT_TRUE(uninstsim::ImportRegistry(image, &error, &skipped)) << error;
   const std::pair<size_t, std::string> EXPECTED[] = {{6, "unterminated quoted text"},
                                                      {7, "value or key line expected"},
                                                      {9, "bad hex byte 'zz'"},
@@ -126,16 +127,16 @@ TEST_F(SimRegistry, CustomerExportIsReadPastWhatCannotBeRead) {
   ASSERT_TRUE(sim::GetValue(os::HKEY_USERS, ".DEFAULT\\Control Panel", "Crlf", &data));
   EXPECT_EQ(data, std::string("a\r\nb", 5));
   // Written back whole; a text with a line break as hex(1), so that the image reads back.
-  std::string exported = sim::ExportRegistry();
+  std::string exported = uninstsim::ExportRegistry();
   EXPECT_NE(exported.find("[HKEY_USERS\\.DEFAULT\\Control Panel]\r\n\"Path\"=hex(2):25,57,25,00\r\n"
                           "\"Multi\"=hex(7):61,00,62,00,00\r\n\"Crlf\"=hex(1):61,0d,0a,62,00\r\n"),
             std::string::npos);
   sim::Reset();
   Load(exported);
-  EXPECT_EQ(sim::ExportRegistry(), exported);
+  EXPECT_EQ(uninstsim::ExportRegistry(), exported);
 
   sim::Reset();
-  EXPECT_FALSE(sim::ImportRegistry(image, &error));
+  EXPECT_FALSE(uninstsim::ImportRegistry(image, &error));
   EXPECT_EQ(error, "line 6: unterminated quoted text");
   EXPECT_FALSE(sim::KeyExists(os::HKEY_LOCAL_MACHINE, "Software\\Maker"));
 }
@@ -148,9 +149,9 @@ TEST_F(SimRegistry, KeyLinesPastTheDepthOrLengthLimitsAreSkippedOrRefused) {
   const std::string image = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE" + deep + "]\r\n\"a\"=\"1\"\r\n[HKEY_LOCAL_MACHINE" +
                             deep + "\\k]\r\n\"b\"=\"2\"\r\n[HKEY_LOCAL_MACHINE\\" + std::string(320, 'n') +
                             "]\r\n[HKEY_LOCAL_MACHINE\\" + std::string(321, 'n') + "]\r\n\"c\"=\"3\"\r\n";
-  std::vector<sim::SkippedLine> skipped;
+  std::vector<uninstsim::SkippedLine> skipped;
   std::string error;
-  ASSERT_TRUE(sim::ImportRegistry(image, &error, &skipped)) << error;
+  ASSERT_TRUE(uninstsim::ImportRegistry(image, &error, &skipped)) << error;
   ASSERT_EQ(skipped.size(), 2u);
   EXPECT_EQ(skipped[0].line, 5u);
   EXPECT_EQ(skipped[0].why, "key path deeper than 64 levels; the key's values are skipped with it");
@@ -161,7 +162,7 @@ TEST_F(SimRegistry, KeyLinesPastTheDepthOrLengthLimitsAreSkippedOrRefused) {
   EXPECT_EQ(sim::RegistryKeys().size(), 65u);
 
   sim::Reset();
-  EXPECT_FALSE(sim::ImportRegistry(image, &error));
+  EXPECT_FALSE(uninstsim::ImportRegistry(image, &error));
   EXPECT_EQ(error, "line 5: key path deeper than 64 levels");
 }
 
@@ -175,14 +176,14 @@ TEST_F(SimRegistry, KeysNamedPerLineAreHeldToTheExportsSize) {
       image += "\\k";
     image += "]\r\n";
   }
-  std::vector<sim::SkippedLine> skipped;
+  std::vector<uninstsim::SkippedLine> skipped;
   std::string error;
-  ASSERT_TRUE(sim::ImportRegistry(image, &error, &skipped)) << error;
+  ASSERT_TRUE(uninstsim::ImportRegistry(image, &error, &skipped)) << error;
   ASSERT_FALSE(skipped.empty());
   EXPECT_EQ(skipped[0].why,
             "more keys and values than the reader takes from an image of this size; the key's values are skipped "
             "with it");
-  EXPECT_LE(sim::ExportRegistry().size(), 8 * image.size());
+  EXPECT_LE(uninstsim::ExportRegistry().size(), 8 * image.size());
 }
 
 // Every walk of the tree goes without recursion: on a stack of 128 KiB, a chain of 5,000 keys.
@@ -193,7 +194,7 @@ TEST_F(SimRegistry, DeepTreesAreWalkedWithoutRecursion) {
   sim::CreateKey(os::HKEY_LOCAL_MACHINE, path);
   auto walk = [](void *) -> void * {
     size_t exported = 0;
-    sim::ExportRegistry([&](const std::string &chunk) { exported += chunk.size(); });
+    uninstsim::ExportRegistry([&](const std::string &chunk) { exported += chunk.size(); });
     EXPECT_GT(exported, 25000000u);
     EXPECT_EQ(sim::RegistryKeys().size(), 5000u);
     EXPECT_EQ(os::RegDeleteKeyA(os::HKEY_LOCAL_MACHINE, "k"), 0);

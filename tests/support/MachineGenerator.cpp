@@ -13,6 +13,7 @@
 
 #include "platform/registry.h"
 #include "platform/sim/sim.h"
+#include "tools/uninst-sim/Load.h"
 
 namespace fs = std::filesystem;
 
@@ -773,7 +774,7 @@ class Builder {
       std::ofstream(host, std::ios::binary) << file.second.bytes;
     }
     std::string error;
-    if (!sim::LoadDrive(root, &error))
+    if (!uninstsim::LoadFolderImage(root, &error))
       m_e.problem = error;
     std::error_code ignored;
     fs::remove_all(root, ignored);

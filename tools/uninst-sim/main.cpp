@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/SimTool.h"
+#include "tools/uninst-sim/UninstSim.h"
 
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::istream *pTerminal = isatty(STDIN_FILENO) ? &std::cin : nullptr;
-  return simtool::RunTool(args, std::cout, std::cerr, pTerminal);
+  return uninstsim::RunTool(args, std::cout, std::cerr, pTerminal);
 }

@@ -5,7 +5,7 @@
 // cluster chain, and each cluster is taken for one chain only, so that cross-linked or looping
 // chains are refused rather than read twice or followed forever; nothing recurses on the image's
 // depth, and what the run reads never exceeds what the volume holds.
-#include "tools/SimDisk.h"
+#include "tools/formats/FatDisk.h"
 
 #include <fcntl.h>
 #include <iconv.h>
@@ -22,9 +22,9 @@
 #include <sstream>
 #include <vector>
 
-#include "tools/Printable.h"
+#include "tools/formats/Printable.h"
 
-namespace simtool {
+namespace formats {
 
 namespace {
 
@@ -59,8 +59,9 @@ struct Folder {
 
 }  // namespace
 
-struct DiskVolume {
+struct FatVolume {
   std::string image;  // for messages
+  NamesCheck namesCheck;
   int fd = -1;        // the image, read-only; -1 when bytes holds it
   std::string bytes;  // an image held in memory
   std::uint64_t ullImageSize = 0;
@@ -69,7 +70,7 @@ struct DiskVolume {
   std::vector<std::vector<bool>> taken;            // clusters of the chains read, by page
   std::map<std::string, Folder> folders;           // the folders listed, by path
 
-  ~DiskVolume() {
+  ~FatVolume() {
     if (fd >= 0)
       close(fd);
   }
@@ -91,15 +92,15 @@ std::string WindowsName(const std::string &path) {
   return name;
 }
 
-[[noreturn]] void Unreadable(const DiskVolume &v, const std::string &path, const std::string &why) {
+[[noreturn]] void Unreadable(const FatVolume &v, const std::string &path, const std::string &why) {
   throw DiskError{Printable(v.image + ": cannot read " + WindowsName(path) + ": " + why)};
 }
 
-[[noreturn]] void Damaged(const DiskVolume &v, const std::string &path, const std::string &why) {
+[[noreturn]] void Damaged(const FatVolume &v, const std::string &path, const std::string &why) {
   Unreadable(v, path, "the volume is damaged: " + why);
 }
 
-bool ReadImage(const DiskVolume &v, std::uint64_t ullOffset, void *pBuffer, size_t ulSize) {
+bool ReadImage(const FatVolume &v, std::uint64_t ullOffset, void *pBuffer, size_t ulSize) {
   if (ullOffset > v.ullImageSize || ulSize > v.ullImageSize - ullOffset)
     return false;
   if (v.fd < 0) {
@@ -191,8 +192,8 @@ std::string ReadGeometry(const unsigned char *s, std::uint64_t ullStart, std::ui
 
 // The FAT volume: the image itself when its first sector is a FAT boot sector, else the first FAT
 // partition of its MBR. "" or the one-line error.
-std::string FindVolume(DiskVolume *pVolume) {
-  DiskVolume &v = *pVolume;
+std::string FindVolume(FatVolume *pVolume) {
+  FatVolume &v = *pVolume;
   unsigned char ucSector[512];
   if (!ReadImage(v, 0, ucSector, sizeof ucSector))
     return "cannot read the disk image " + v.image;
@@ -220,7 +221,7 @@ std::string FindVolume(DiskVolume *pVolume) {
 
 // ---- FAT and cluster chains -----------------------------------------------------------------
 
-unsigned char FatByte(DiskVolume &v, const std::string &path, std::uint64_t ullOffset) {
+unsigned char FatByte(FatVolume &v, const std::string &path, std::uint64_t ullOffset) {
   std::uint64_t ullBlock = ullOffset / FAT_BLOCK;
   auto it = v.fatBlocks.find(ullBlock);
   if (it == v.fatBlocks.end()) {
@@ -236,7 +237,7 @@ unsigned char FatByte(DiskVolume &v, const std::string &path, std::uint64_t ullO
 }
 
 // The FAT's entry for a cluster, as a FAT32 value (end marks from 0x0FFFFFF8, bad 0x0FFFFFF7).
-std::uint32_t NextCluster(DiskVolume &v, const std::string &path, std::uint32_t ulCluster) {
+std::uint32_t NextCluster(FatVolume &v, const std::string &path, std::uint32_t ulCluster) {
   if (v.g.iFatBits == 12) {
     std::uint64_t ullAt = ulCluster * 3ull / 2;
     std::uint32_t ulPair = FatByte(v, path, ullAt) | (FatByte(v, path, ullAt + 1) << 8);
@@ -254,7 +255,7 @@ std::uint32_t NextCluster(DiskVolume &v, const std::string &path, std::uint32_t 
   return ulNext & 0x0FFFFFFF;
 }
 
-bool IsDataCluster(const DiskVolume &v, std::uint32_t ulCluster) {
+bool IsDataCluster(const FatVolume &v, std::uint32_t ulCluster) {
   return ulCluster >= 2 && ulCluster - 2 < v.g.ulClusters;
 }
 
@@ -262,7 +263,7 @@ bool IsDataCluster(const DiskVolume &v, std::uint32_t ulCluster) {
 // most ulLimit). A cluster already taken (two chains joining, or a loop), a free, bad or
 // out-of-range one makes the volume damaged: such a chain is refused rather than read twice or
 // followed forever. Each cluster is taken once, so the walk ends within the volume's clusters.
-std::uint32_t TakeChain(DiskVolume &v, const std::string &path, std::uint32_t ulFirst, std::uint32_t ulLimit) {
+std::uint32_t TakeChain(FatVolume &v, const std::string &path, std::uint32_t ulFirst, std::uint32_t ulLimit) {
   std::uint32_t ulCount = 0;
   for (std::uint32_t ulCluster = ulFirst;;) {
     if (!IsDataCluster(v, ulCluster))
@@ -282,7 +283,7 @@ std::uint32_t TakeChain(DiskVolume &v, const std::string &path, std::uint32_t ul
 }
 
 // Hands the first ullSize bytes of a taken chain to sink, a run of adjacent clusters at a time.
-void ReadChain(DiskVolume &v, const std::string &path, std::uint32_t ulFirst, std::uint64_t ullSize,
+void ReadChain(FatVolume &v, const std::string &path, std::uint32_t ulFirst, std::uint64_t ullSize,
                const std::function<void(const char *, size_t)> &sink) {
   const std::uint64_t ullMaxRun = 1 << 20;
   std::vector<char> buffer;
@@ -473,54 +474,68 @@ std::string NameProblem(const std::string &name) {
   return "";
 }
 
-// Reads, checks and takes a folder's entries and the chains of its files; cluster 0 is the root.
-Folder LoadFolder(DiskVolume &v, const std::string &path, std::uint32_t ulCluster) {
+// A folder's raw entries, its chain taken; cluster 0 is the root.
+std::string ReadFolderBytes(FatVolume &v, const std::string &path, std::uint32_t ulCluster) {
   std::string raw;
   if (ulCluster == 0 && v.g.iFatBits != 32) {
     raw.resize(v.g.ulRootBytes);
     if (!ReadImage(v, v.g.ullRoot, &raw[0], raw.size()))
       Damaged(v, path, "its root folder lies past the end of the image");
-  } else {
-    std::uint32_t ulFirst = ulCluster == 0 ? v.g.ulRootCluster : ulCluster;
-    std::uint32_t ulCount =
-        TakeChain(v, path, ulFirst, std::max<std::uint32_t>(1, MAX_FOLDER_BYTES / v.g.ulClusterBytes));
-    raw.reserve(static_cast<size_t>(ulCount) * v.g.ulClusterBytes);
-    ReadChain(v, path, ulFirst, static_cast<std::uint64_t>(ulCount) * v.g.ulClusterBytes,
-              [&raw](const char *pucBytes, size_t ulSize) { raw.append(pucBytes, ulSize); });
+    return raw;
   }
-  Folder folder;
-  folder.entries = ParseFolder(raw, v.g.iFatBits == 32);
+  std::uint32_t ulFirst = ulCluster == 0 ? v.g.ulRootCluster : ulCluster;
+  std::uint32_t ulCount =
+      TakeChain(v, path, ulFirst, std::max<std::uint32_t>(1, MAX_FOLDER_BYTES / v.g.ulClusterBytes));
+  raw.reserve(static_cast<size_t>(ulCount) * v.g.ulClusterBytes);
+  ReadChain(v, path, ulFirst, static_cast<std::uint64_t>(ulCount) * v.g.ulClusterBytes,
+            [&raw](const char *pucBytes, size_t ulSize) { raw.append(pucBytes, ulSize); });
+  return raw;
+}
+
+// Each name of a folder, against what an image may hold and then what its caller takes.
+void CheckNames(FatVolume &v, const std::string &path, const std::vector<DiskEntry> &entries) {
   std::vector<std::string> names;
-  for (const DiskEntry &entry : folder.entries) {
+  for (const DiskEntry &entry : entries) {
     std::string problem = NameProblem(entry.name);
     if (!problem.empty())
       Unreadable(v, path, problem + ": " + entry.name);
     names.push_back(entry.name);
   }
   std::string name;
-  std::string problem = sim::FolderNamesProblem(names, &name);
+  std::string problem = v.namesCheck ? v.namesCheck(names, &name) : "";
   if (!problem.empty())
     Unreadable(v, path.empty() ? name : path + "/" + name, problem);
+}
+
+// Takes the chain of a folder's entry: a folder's when it is listed, a file's now.
+void TakeEntryChain(FatVolume &v, const std::string &entryPath, const DiskEntry &entry) {
+  if (entry.fFolder && entry.ulCluster == 0)
+    Damaged(v, entryPath, "a folder without clusters");
+  if (entry.fFolder || (entry.ulCluster == 0 && entry.ulSize == 0))
+    return;
+  if (entry.ulCluster == 0)
+    Damaged(v, entryPath, "a file of " + std::to_string(entry.ulSize) + " bytes without clusters");
+  std::uint64_t ullHeld = TakeChain(v, entryPath, entry.ulCluster, UINT32_MAX) * std::uint64_t(v.g.ulClusterBytes);
+  if (entry.ulSize > ullHeld)
+    Damaged(v, entryPath, "its size is more than its clusters hold");
+}
+
+// Reads, checks and takes a folder's entries and the chains of its files; cluster 0 is the root.
+Folder LoadFolder(FatVolume &v, const std::string &path, std::uint32_t ulCluster) {
+  Folder folder;
+  folder.entries = ParseFolder(ReadFolderBytes(v, path, ulCluster), v.g.iFatBits == 32);
+  CheckNames(v, path, folder.entries);
   for (size_t i = 0; i < folder.entries.size(); ++i) {
     const DiskEntry &entry = folder.entries[i];
-    std::string entryPath = path.empty() ? entry.name : path + "/" + entry.name;
     folder.byName[entry.name] = i;
-    if (entry.fFolder && entry.ulCluster == 0)
-      Damaged(v, entryPath, "a folder without clusters");
-    if (entry.fFolder || (entry.ulCluster == 0 && entry.ulSize == 0))
-      continue;
-    if (entry.ulCluster == 0)
-      Damaged(v, entryPath, "a file of " + std::to_string(entry.ulSize) + " bytes without clusters");
-    std::uint64_t ullHeld = TakeChain(v, entryPath, entry.ulCluster, UINT32_MAX) * std::uint64_t(v.g.ulClusterBytes);
-    if (entry.ulSize > ullHeld)
-      Damaged(v, entryPath, "its size is more than its clusters hold");
+    TakeEntryChain(v, path.empty() ? entry.name : path + "/" + entry.name, entry);
   }
   return folder;
 }
 
 // A folder by its path ("" the root, "WINDOWS/INF"), listed once and kept; each folder on the
 // way is listed first, one level after the other.
-const Folder &ListedFolder(DiskVolume &v, const std::string &path) {
+const Folder &ListedFolder(FatVolume &v, const std::string &path) {
   auto it = v.folders.find("");
   if (it == v.folders.end())
     it = v.folders.emplace("", LoadFolder(v, "", 0)).first;
@@ -544,7 +559,7 @@ const Folder &ListedFolder(DiskVolume &v, const std::string &path) {
   return it->second;
 }
 
-const DiskEntry &FileEntry(DiskVolume &v, const std::string &file) {
+const DiskEntry &FileEntry(FatVolume &v, const std::string &file) {
   size_t ulSlash = file.rfind('/');
   const Folder &folder = ListedFolder(v, ulSlash == std::string::npos ? "" : file.substr(0, ulSlash));
   auto found = folder.byName.find(ulSlash == std::string::npos ? file : file.substr(ulSlash + 1));
@@ -553,7 +568,7 @@ const DiskEntry &FileEntry(DiskVolume &v, const std::string &file) {
   return folder.entries[found->second];
 }
 
-std::string ReadDiskFile(DiskVolume &v, const std::string &file) {
+std::string ReadDiskFile(FatVolume &v, const std::string &file) {
   const DiskEntry &entry = FileEntry(v, file);
   std::string bytes;
   bytes.reserve(entry.ulSize);
@@ -562,7 +577,7 @@ std::string ReadDiskFile(DiskVolume &v, const std::string &file) {
   return bytes;
 }
 
-std::string Attach(const std::shared_ptr<DiskVolume> &pVolume, Disk *pDisk) {
+std::string Attach(const std::shared_ptr<FatVolume> &pVolume, FatDisk *pDisk) {
   std::string error = FindVolume(pVolume.get());
   if (!error.empty())
     return Printable(error);
@@ -597,9 +612,10 @@ bool WriteAll(int fd, const char *pucBytes, size_t ulSize) {
 
 }  // namespace
 
-std::string OpenDisk(const std::string &image, Disk *pDisk) {
-  auto pVolume = std::make_shared<DiskVolume>();
+std::string OpenFatDisk(const std::string &image, const NamesCheck &namesCheck, FatDisk *pDisk) {
+  auto pVolume = std::make_shared<FatVolume>();
   pVolume->image = image;
+  pVolume->namesCheck = namesCheck;
   pVolume->fd = open(image.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   struct stat st;
   if (pVolume->fd < 0 || fstat(pVolume->fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
@@ -609,29 +625,29 @@ std::string OpenDisk(const std::string &image, Disk *pDisk) {
   return Attach(pVolume, pDisk);
 }
 
-std::string OpenDiskBytes(const std::string &bytes, const std::string &image, Disk *pDisk) {
-  auto pVolume = std::make_shared<DiskVolume>();
+std::string OpenFatDiskBytes(const std::string &bytes, const std::string &image, const NamesCheck &namesCheck,
+                             FatDisk *pDisk) {
+  auto pVolume = std::make_shared<FatVolume>();
   pVolume->image = image;
+  pVolume->namesCheck = namesCheck;
   pVolume->bytes = bytes;
   pVolume->ullImageSize = bytes.size();
   return Attach(pVolume, pDisk);
 }
 
-sim::DriveSource DiskSource(const Disk &disk) {
-  std::shared_ptr<DiskVolume> pVolume = disk.pVolume;
-  sim::DriveSource source;
-  source.list = [pVolume](const std::string &folder) {
-    std::vector<std::pair<std::string, bool>> entries;
-    for (const DiskEntry &entry : ListedFolder(*pVolume, folder).entries)
-      entries.emplace_back(entry.name, entry.fFolder);
-    return entries;
-  };
-  source.read = [pVolume](const std::string &file) { return ReadDiskFile(*pVolume, file); };
-  return source;
+std::vector<FolderEntryName> ListFatFolder(const FatDisk &disk, const std::string &folder) {
+  std::vector<FolderEntryName> entries;
+  for (const DiskEntry &entry : ListedFolder(*disk.pVolume, folder).entries)
+    entries.emplace_back(entry.name, entry.fFolder);
+  return entries;
 }
 
-std::string CopyDiskFolder(const Disk &disk, const std::string &folder, const std::string &hostFolder) {
-  DiskVolume &v = *disk.pVolume;
+std::string ReadFatFile(const FatDisk &disk, const std::string &file) {
+  return ReadDiskFile(*disk.pVolume, file);
+}
+
+std::string CopyFatFolder(const FatDisk &disk, const std::string &folder, const std::string &hostFolder) {
+  FatVolume &v = *disk.pVolume;
   Descriptor folderFd{open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
   if (folderFd.fd < 0)
     return Printable("cannot write " + hostFolder + ": " + std::strerror(errno));
@@ -680,14 +696,4 @@ std::string WindowsDirectoryOf(const std::string &msdosSys) {
   return "";
 }
 
-bool IsWindowsDirectory(const std::string &path) {
-  if (path.size() < 4 || path.size() > 64 || (path[0] != 'C' && path[0] != 'c') || path.compare(1, 2, ":\\") != 0)
-    return false;
-  if (std::any_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
-    return false;
-  std::string normal = sim::NormalPath(path);
-  return normal.compare(3, std::string::npos, path, 3, std::string::npos) == 0 &&
-         path.find_first_of("*?\"<>|:", 2) == std::string::npos;
-}
-
-}  // namespace simtool
+}  // namespace formats

@@ -1,7 +1,7 @@
 // A host file mapped read-only into memory rather than copied: a whole-registry export runs to
 // tens of megabytes, and a copy costs a zero-filled buffer of that size on top of the read.
-#ifndef UNINST_TOOLS_MAPPEDFILE_H
-#define UNINST_TOOLS_MAPPEDFILE_H
+#ifndef UNINST_TOOLS_FORMATS_MAPPEDFILE_H
+#define UNINST_TOOLS_FORMATS_MAPPEDFILE_H
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace simtool {
+namespace formats {
 
 class MappedFile {
  public:
@@ -48,6 +48,6 @@ class MappedFile {
   bool m_fOpen = false;
 };
 
-}  // namespace simtool
+}  // namespace formats
 
 #endif

@@ -1,8 +1,8 @@
 // uninst-sim: the uninstaller run once on a simulated Windows 98/ME machine built from a machine
 // image, with everything it does shown and recorded. The pieces are here so that tests can run
 // the tool in-process.
-#ifndef UNINST_TOOLS_SIMTOOL_H
-#define UNINST_TOOLS_SIMTOOL_H
+#ifndef UNINST_TOOLS_UNINST_SIM_UNINSTSIM_H
+#define UNINST_TOOLS_UNINST_SIM_UNINSTSIM_H
 
 #include <functional>
 #include <iosfwd>
@@ -10,18 +10,24 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tools/formats/Printable.h"
 
-namespace simtool {
+namespace uninstsim {
+
+// What reaches the terminal goes through the readers' escaping.
+using formats::Printable;
+using formats::PrintableCp1252;
+using formats::PrintableLines;
 
 const int EXIT_TOOL_ERROR = 2;
 
 struct Options {
-  std::string machine;   // machine image folder ("" when only a registry export is given)
-  std::string registry;  // a registry export used in place of the machine's registry.reg
-  std::string hive;      // a Windows 9x registry file (or its CAB backup) used in its place
-  std::string disk;      // a raw disk image whose FAT volume is the drive, its SYSTEM.DAT the registry
+  std::string machine;     // machine image folder ("" when only a registry export is given)
+  std::string registry;    // a registry export used in place of the machine's registry.reg
+  std::string hive;        // a Windows 9x registry file (or its CAB backup) used in its place
+  std::string disk;        // a raw disk image whose FAT volume is the drive, its SYSTEM.DAT the registry
   std::string windowsDir;  // the Windows directory ("" : the machine's own, C:\WINDOWS by default)
-  unsigned minor = 10;   // dwMinorVersion the machine reports
+  unsigned minor = 10;     // dwMinorVersion the machine reports
   bool fAnswersGiven = false;
   std::vector<int> answers;  // IDYES / IDNO, in order
   std::vector<std::string> inUse;
@@ -55,11 +61,12 @@ struct QueuedFile {
   std::string how;   // "MoveFileEx" or "WinInit.ini"
   std::string line;  // the WinInit.ini line added, or the MoveFileEx request
 };
+/// A line of a registry export that the import skipped.
 struct SkippedLine {
   std::string file;  // as given on the command line
-  size_t line;
-  std::string why;  // code page 1252, as the export's text it may quote
-  size_t count;     // lines it stands for
+  size_t line;       // from 1
+  std::string why;   // code page 1252, as the export's text it may quote
+  size_t count = 1;  // lines it stands for: the last entry stands for all those past the listed ones
 };
 struct Report {
   std::vector<sim::MessageBoxRecord> dialogs;
@@ -86,6 +93,6 @@ std::string UndoImage(const sim::Changes &changes);
 /// The whole tool. pTerminal is where to ask for missing answers, or null when not interactive.
 int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal);
 
-}  // namespace simtool
+}  // namespace uninstsim
 
 #endif

@@ -5,10 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/Printable.h"
-#include "tools/SimTool.h"
+#include "tools/formats/Printable.h"
+#include "tools/uninst-sim/Load.h"
+#include "tools/uninst-sim/UninstSim.h"
 
-namespace simtool {
+namespace uninstsim {
 
 namespace {
 
@@ -246,7 +247,7 @@ std::string UndoImage(const sim::Changes &changes) {
     keys.insert(keys.end(), subtree.begin(), subtree.end());
   for (const sim::RemovedValue &removed : changes.removedValues)
     keys.push_back(sim::RegistryKey{removed.keyPath, {removed.value}});
-  return sim::RegeditImage(keys);
+  return uninstsim::RegeditImage(keys);
 }
 
-}  // namespace simtool
+}  // namespace uninstsim

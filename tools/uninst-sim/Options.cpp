@@ -6,9 +6,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "tools/SimTool.h"
+#include "tools/uninst-sim/UninstSim.h"
 
-namespace simtool {
+namespace uninstsim {
 
 namespace {
 
@@ -39,30 +39,31 @@ bool ParseMinor(const std::string &text, unsigned *pMinor) {
   return true;
 }
 
-// The options, bound to *pOptions, on a parser whose --help is generated from them.
-void DescribeOptions(CLI::App *pApp, Options *pOptions) {
-  CLI::App &app = *pApp;
-  app.description(
-      "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
-      "Exit code: the uninstaller's own (0 or 5), or 2 for an error of the tool.");
-  app.set_help_flag("-h,--help", "this text");
-  auto text = [&app](const char *pucName, std::string *pValue, const char *pucHelp) {
-    app.add_option_function<std::string>(
-        pucName, [pValue](const std::string &value) { *pValue = value; }, pucHelp);
-  };
-  text("--machine", &pOptions->machine,
-       "machine image DIR: registry.reg (REGEDIT4) and drive/ (C:\\); its options.txt and answers.txt give "
-       "its default options and answers (default: samples/win98)");
-  text("--registry", &pOptions->registry,
-       "a regedit /e export to use as the registry; unreadable lines are skipped and listed (without "
-       "--machine the drive is an empty Windows tree)");
-  text("--hive", &pOptions->hive,
-       "a Windows 9x/ME registry file (SYSTEM.DAT, or a backup RB00n.CAB holding one) to use as the registry");
-  text("--disk", &pOptions->disk,
-       "a raw disk IMAGE (MBR with a FAT16/FAT32 partition, or a bare FAT volume): its drive, read as the "
-       "run goes and never written, and its SYSTEM.DAT as registry");
-  text("--windows-dir", &pOptions->windowsDir,
-       "the Windows directory, a C:\\ path (default C:\\WINDOWS, or what a disk's MSDOS.SYS names)");
+// An option taking one text.
+void AddText(CLI::App &app, const char *pucName, std::string *pValue, const char *pucHelp) {
+  app.add_option_function<std::string>(
+      pucName, [pValue](const std::string &value) { *pValue = value; }, pucHelp);
+}
+
+// The options naming what the machine is built from.
+void DescribeSources(CLI::App &app, Options *pOptions) {
+  AddText(app, "--machine", &pOptions->machine,
+          "machine image DIR: registry.reg (REGEDIT4) and drive/ (C:\\); its options.txt and answers.txt give "
+          "its default options and answers (default: samples/win98)");
+  AddText(app, "--registry", &pOptions->registry,
+          "a regedit /e export to use as the registry; unreadable lines are skipped and listed (without "
+          "--machine the drive is an empty Windows tree)");
+  AddText(app, "--hive", &pOptions->hive,
+          "a Windows 9x/ME registry file (SYSTEM.DAT, or a backup RB00n.CAB holding one) to use as the registry");
+  AddText(app, "--disk", &pOptions->disk,
+          "a raw disk IMAGE (MBR with a FAT16/FAT32 partition, or a bare FAT volume): its drive, read as the "
+          "run goes and never written, and its SYSTEM.DAT as registry");
+  AddText(app, "--windows-dir", &pOptions->windowsDir,
+          "the Windows directory, a C:\\ path (default C:\\WINDOWS, or what a disk's MSDOS.SYS names)");
+}
+
+// The options of the run on the machine and of its record.
+void DescribeRun(CLI::App &app, Options *pOptions) {
   app.add_option_function<std::string>(
       "--os",
       [pOptions](const std::string &value) {
@@ -86,15 +87,25 @@ void DescribeOptions(CLI::App *pApp, Options *pOptions) {
          },
          "a file in use, C:\\PATH: deleting it fails with 5 (one path each time; repeatable)")
       ->allow_extra_args(false);
-  text("--out", &pOptions->out,
-       "where to write registry.reg, drive/, trace.txt, report.txt, report.json and undo.reg (default: a new "
-       "folder under out/)");
+  AddText(app, "--out", &pOptions->out,
+          "where to write registry.reg, drive/, trace.txt, report.txt, report.json and undo.reg (default: a new "
+          "folder under out/)");
   app.add_flag("--movefileex", pOptions->fMoveFileEx,
                "MoveFileExA can delay a deletion until the next boot (not on Windows 98/ME)");
   app.add_flag("--quiet", pOptions->fQuiet, "no trace on standard output");
   app.add_flag("--strict", pOptions->fStrict,
                "refuse the --registry export at its first unreadable line, where by default such lines are "
                "skipped as Windows' import skips them, and listed");
+}
+
+// The options, bound to *pOptions, on a parser whose --help is generated from them.
+void DescribeOptions(CLI::App *pApp, Options *pOptions) {
+  pApp->description(
+      "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
+      "Exit code: the uninstaller's own (0 or 5), or 2 for an error of the tool.");
+  pApp->set_help_flag("-h,--help", "this text");
+  DescribeSources(*pApp, pOptions);
+  DescribeRun(*pApp, pOptions);
 }
 
 // Arguments applied over *pOptions; "" or the error, one line.
@@ -215,4 +226,4 @@ std::string Usage() {
   return app.help();
 }
 
-}  // namespace simtool
+}  // namespace uninstsim

@@ -5,7 +5,7 @@
 // bytes as libcreg reads them: libcreg finds a key's name entry by parsing every entry before it
 // in its block, once per key, so that a block of 64,000 keys takes minutes, where here each block
 // is parsed once into an index. tests/fuzz/HiveFuzz.cpp holds this reading to libcreg's own.
-#include "tools/SimHive.h"
+#include "tools/formats/Hive.h"
 
 #include <libcreg.h>
 #include <mspack.h>
@@ -20,9 +20,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/sim/sim.h"
+#include "tools/formats/Printable.h"
 
-namespace simtool {
+namespace formats {
 
 namespace {
 
@@ -54,8 +54,24 @@ std::string Hex(std::size_t value) {
   return ucText;
 }
 
-std::string Shown(const std::string &text) {
-  return sim::Utf8FromCp1252(text, true);
+std::string Shown(std::string_view text) {
+  return ShownCp1252(text);
+}
+
+// A name as Windows compares names: ASCII letters in lower case, every other byte as it is.
+std::string Fold(std::string_view name) {
+  std::string folded(name);
+  for (char &c : folded)
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return folded;
+}
+
+std::size_t SaturatingSum(std::size_t a, std::size_t b) {
+  return a > SIZE_MAX - b ? SIZE_MAX : a + b;
+}
+
+std::size_t SaturatingProduct(std::size_t a, std::size_t b) {
+  return b != 0 && a > SIZE_MAX / b ? SIZE_MAX : a * b;
 }
 
 std::string TooLarge() {
@@ -215,28 +231,22 @@ bool EntryParses(const std::string &bytes, std::size_t at, std::size_t size) {
 
 class HiveReader {
  public:
-  HiveReader(const std::string &bytes, const std::vector<std::size_t> &blocks) : bytes_(bytes) {
+  HiveReader(const std::string &bytes, const std::vector<std::size_t> &blocks, const HiveLimits &limits)
+      : bytes_(bytes), limits_(limits) {
     for (std::size_t block = 0; block < blocks.size(); ++block)
       IndexBlock(block, blocks[block]);
     std::sort(index_.begin(), index_.end());
   }
 
-  // Calls visit(path below the root, name entry) for every key but the root, parents first, in
-  // the file's order; stops at the first key that cannot be read, or that Windows could not hold.
-  std::string Walk(const std::function<std::string(const std::string &, std::size_t)> &visit) {
-    std::size_t rootEntry = 0;
-    std::string error = NameEntry(RGKN_HEADER, &rootEntry);
-    if (error.empty() && rootEntry != 0 && Get16(bytes_, rootEntry + 14) != 0)
-      error = DAMAGED + "values in the root key";
-    // The keys above the one read: its ancestors, with the names of their sub-keys read so far.
-    struct Level {
-      std::size_t link;
-      std::size_t pathLength;
-      std::unordered_set<std::string> names;  // folded
-    };
+  // Calls visit(path below the root, name entry, parent's index) for every key but the root,
+  // parents first, in the file's order, each key's index being how many were visited before it;
+  // stops at the first key that cannot be read, or that Windows could not hold.
+  std::string Walk(const std::function<std::string(const std::string &, std::size_t, std::size_t)> &visit) {
+    std::string error = CheckRoot();
     std::vector<Level> levels;
-    levels.push_back({RGKN_HEADER, 0, {}});
+    levels.push_back({RGKN_HEADER, 0, {}, HIVE_ROOT});
     std::string path;
+    std::size_t visited = 0;
     std::int32_t lAt = Link(RGKN_HEADER, FIRST_CHILD);
     while (error.empty() && !levels.empty()) {
       if (lAt < 0) {  // the level is done: on to its parent's next sibling
@@ -246,48 +256,79 @@ class HiveReader {
       }
       std::size_t link = static_cast<std::size_t>(lAt);
       std::size_t entry = 0;
-      error = NameEntry(link, &entry);
-      std::string name = entry == 0 ? "" : bytes_.substr(entry + NAME_HEADER, Get16(bytes_, entry + 12));
-      auto under = [&] {
-        return "\"" + Shown(name) + "\" under " +
-               (levels.size() == 1 ? "the root" : Shown(path.substr(0, levels.back().pathLength)));
-      };
-      if (error.empty() && (name.empty() || name.find_first_of(std::string("\\\0", 2)) != std::string::npos))
-        error = DAMAGED + "a key named " + under();
-      if (error.empty() && !levels.back().names.insert(sim::Fold(name)).second)
-        error = DAMAGED + "two keys named " + under();
-      path.resize(levels.back().pathLength);
-      path += (path.empty() ? "" : "\\") + name;
+      error = CheckKey(link, &levels, &path, &entry);
       if (error.empty())
-        error = CheckLimits(levels.size(), path);
-      if (error.empty())
-        error = CheckValues(entry, path);
-      if (error.empty())
-        error = visit(path, entry);
-      levels.push_back({link, path.size(), {}});
+        error = visit(path, entry, levels.back().index);
+      levels.push_back({link, path.size(), {}, visited++});
       lAt = Link(link, FIRST_CHILD);
     }
     return error;
   }
 
+  // The name of a key read, as stored.
+  std::string_view Name(std::size_t entry) const {
+    return std::string_view(bytes_).substr(entry + NAME_HEADER, Get16(bytes_, entry + 12));
+  }
+
   // Each value of a key's name entry, in order.
-  void ForEachValue(std::size_t entry, const std::function<void(const sim::RegistryValue &)> &each) const {
+  void ForEachValue(std::size_t entry, const std::function<void(const HiveValue &)> &each) const {
     if (entry == 0)
       return;
     std::size_t pos = entry + NAME_HEADER + Get16(bytes_, entry + 12);
-    sim::RegistryValue value;
+    const std::string_view bytes(bytes_);
+    HiveValue value;
     for (std::size_t count = Get16(bytes_, entry + 14); count > 0; --count) {
       std::size_t nameSize = Get16(bytes_, pos + 8);
       std::size_t dataSize = Get16(bytes_, pos + 10);
-      value.dwType = Get32(bytes_, pos);
-      value.name.assign(bytes_, pos + VALUE_HEADER, nameSize);
-      value.data.assign(bytes_, pos + VALUE_HEADER + nameSize, dataSize);
+      value.ulType = Get32(bytes_, pos);
+      value.name = bytes.substr(pos + VALUE_HEADER, nameSize);
+      value.data = bytes.substr(pos + VALUE_HEADER + nameSize, dataSize);
       each(value);
       pos += VALUE_HEADER + nameSize + dataSize;
     }
   }
 
  private:
+  // A key above the one read: one of its ancestors, with the names of its sub-keys read so far.
+  struct Level {
+    std::size_t link;
+    std::size_t pathLength;
+    std::unordered_set<std::string> names;  // folded
+    std::size_t index;                      // of the key, HIVE_ROOT for the root
+  };
+
+  std::string CheckRoot() const {
+    std::size_t rootEntry = 0;
+    std::string error = NameEntry(RGKN_HEADER, &rootEntry);
+    if (error.empty() && rootEntry != 0 && Get16(bytes_, rootEntry + 14) != 0)
+      error = DAMAGED + "values in the root key";
+    return error;
+  }
+
+  // Reads the name entry of the key at link and checks the key against its siblings read so far
+  // and the limits; *pPath becomes its path.
+  std::string CheckKey(std::size_t link, std::vector<Level> *pLevels, std::string *pPath, std::size_t *pEntry) {
+    std::string error = NameEntry(link, pEntry);
+    const std::size_t entry = *pEntry;
+    std::string name = entry == 0 ? "" : std::string(Name(entry));
+    Level &level = pLevels->back();
+    auto under = [&] {
+      return "\"" + Shown(name) + "\" under " +
+             (pLevels->size() == 1 ? "the root" : Shown(pPath->substr(0, level.pathLength)));
+    };
+    if (error.empty() && (name.empty() || name.find_first_of(std::string("\\\0", 2)) != std::string::npos))
+      error = DAMAGED + "a key named " + under();
+    if (error.empty() && !level.names.insert(Fold(name)).second)
+      error = DAMAGED + "two keys named " + under();
+    pPath->resize(level.pathLength);
+    *pPath += (pPath->empty() ? "" : "\\") + name;
+    if (error.empty())
+      error = CheckLimits(pLevels->size(), *pPath);
+    if (error.empty())
+      error = CheckValues(entry, *pPath);
+    return error;
+  }
+
   // Where the entries of a block can be found, as libcreg lists them (each of 20 bytes or more,
   // with 20 bytes or more left, else the block is unreadable; an entry running past the block
   // ends the list) and looks one up: by parsing every entry before it, so that the first entry
@@ -345,67 +386,57 @@ class HiveReader {
   }
 
   // Bounds that keep every output writing full paths within a small multiple of the file.
-  static std::string CheckLimits(std::size_t depth, const std::string &path) {
+  std::string CheckLimits(std::size_t depth, const std::string &path) const {
     const std::size_t SHOWN = 60;
     std::string excerpt = Shown(path.substr(0, SHOWN)) + (path.size() > SHOWN ? "..." : "");
-    if (depth > sim::MAX_KEY_DEPTH)
-      return "a key path deeper than " + std::to_string(sim::MAX_KEY_DEPTH) + " levels (" + excerpt + ")";
-    if (path.size() > sim::MAX_KEY_PATH)
-      return "a key path longer than " + std::to_string(sim::MAX_KEY_PATH) + " bytes (" + excerpt + ")";
+    if (depth > limits_.depth)
+      return "a key path deeper than " + std::to_string(limits_.depth) + " levels (" + excerpt + ")";
+    if (path.size() > limits_.length)
+      return "a key path longer than " + std::to_string(limits_.length) + " bytes (" + excerpt + ")";
     return "";
   }
 
   std::string CheckValues(std::size_t entry, const std::string &path) const {
     std::unordered_set<std::string> seen;  // folded names: a list of shared DLLs holds thousands
     std::string error;
-    ForEachValue(entry, [&](const sim::RegistryValue &value) {
-      if (error.empty() && !seen.insert(sim::Fold(value.name)).second)
+    ForEachValue(entry, [&](const HiveValue &value) {
+      if (error.empty() && !seen.insert(Fold(value.name)).second)
         error = DAMAGED + "two values named \"" + Shown(value.name) + "\" in key " + Shown(path);
     });
     return error;
   }
 
   const std::string &bytes_;
+  const HiveLimits &limits_;
   std::vector<std::uint64_t> index_;    // block << 48 | entry number << 32 | file offset, sorted
   std::vector<std::size_t> hidden_;     // per block: the file offset from which no entry is found
   std::vector<std::string> hiddenWhy_;  // per block: why, when some are
 };
 
-// Checked whole first, so that a file refused leaves the registry as it was.
-std::string ReadHive(const std::string &bytes) {
+// Checked whole first, so that a file refused is refused before any of it is used.
+std::string ReadKeys(const std::string &bytes, const HiveLimits &limits, std::vector<HiveKey> *pKeys) {
   std::vector<std::size_t> blocks;
   std::string error = CheckLayout(bytes, &blocks);
   if (error.empty())
     error = OpenWithLibcreg(bytes);
   if (!error.empty())
     return error;
-  HiveReader reader(bytes, blocks);
-  // What the keys will take in the simulated registry, held to a small multiple of the file: a
-  // key or a value takes over a hundred bytes there, where a file can hold one in 13.
-  const std::size_t budget = 3 * bytes.size() + (std::size_t(48) << 20);
+  HiveReader reader(bytes, blocks, limits);
+  const std::size_t budget =
+      SaturatingSum(SaturatingProduct(limits.footprintPerByte, bytes.size()), limits.footprintBase);
   std::size_t footprint = 0;
-  std::size_t keys = 0;
-  error = reader.Walk([&](const std::string &path, std::size_t entry) {
-    ++keys;
-    footprint += sim::KEY_FOOTPRINT + path.size();
+  return reader.Walk([&](const std::string &path, std::size_t entry, std::size_t parent) {
+    footprint += limits.keyFootprint + path.size();
+    HiveKey key{parent, reader.Name(entry), {}};
     std::size_t count = 0;
-    reader.ForEachValue(entry, [&](const sim::RegistryValue &value) {
-      footprint += sim::VALUE_FOOTPRINT + value.name.size() + value.data.size();
-      footprint += ++count >= sim::INDEXED_VALUES ? sim::INDEX_FOOTPRINT : 0;
+    reader.ForEachValue(entry, [&](const HiveValue &value) {
+      footprint += limits.valueFootprint + value.name.size() + value.data.size();
+      footprint += ++count >= limits.indexedValues ? limits.indexFootprint : 0;
+      key.values.push_back(value);
     });
+    pKeys->push_back(std::move(key));
     return footprint <= budget ? "" : "more keys and values than uninst-sim takes from a file of its size";
   });
-  if (!error.empty())
-    return error;
-  sim::ReserveKeys(keys);  // made once at their number: a growing store would hold them three times over
-  reader.Walk([&](const std::string &path, std::size_t entry) {
-    sim::CreateKey(os::HKEY_LOCAL_MACHINE, path);
-    reader.ForEachValue(entry, [&](const sim::RegistryValue &value) {
-      sim::SetValue(os::HKEY_LOCAL_MACHINE, path, value.name, value.dwType, value.data);
-    });
-    return "";
-  });
-  return "";
 }
 
 // ---- libmspack ------------------------------------------------------------------------------
@@ -531,7 +562,7 @@ std::string ExtractSystemDat(const std::string &cabinet, std::string *pHive) {
     mscabd_file *pFound = nullptr;
     int iFound = 0;
     for (mscabd_file *pEntry = pCabinet->files; pEntry != nullptr; pEntry = pEntry->next) {
-      if (sim::SameName(pEntry->filename, "SYSTEM.DAT") && iFound++ == 0)
+      if (Fold(pEntry->filename) == "system.dat" && iFound++ == 0)
         pFound = pEntry;
     }
     if (pFound == nullptr)
@@ -550,29 +581,31 @@ std::string ExtractSystemDat(const std::string &cabinet, std::string *pHive) {
 
 }  // namespace
 
-std::string LoadHiveBytes(const std::string &bytes, const std::string &name) {
+std::string ReadHive(const std::string &bytes, const HiveLimits &limits, Hive *pHive) {
   std::string error;
+  pHive->keys.clear();
   if (bytes.size() > MAX_HIVE_SIZE) {
     error = TooLarge();
   } else if (bytes.compare(0, 4, "MSCF") == 0) {
-    std::string hive;
-    error = ExtractSystemDat(bytes, &hive);
+    error = ExtractSystemDat(bytes, &pHive->extracted);
     if (error.empty()) {
-      error = ReadHive(hive);
+      error = ReadKeys(pHive->extracted, limits, &pHive->keys);
       if (!error.empty())
         error = "SYSTEM.DAT: " + error;
     }
   } else {
-    error = ReadHive(bytes);
+    error = ReadKeys(bytes, limits, &pHive->keys);
   }
-  return error.empty() ? "" : name + ": " + error;
+  if (!error.empty())
+    pHive->keys.clear();
+  return error;
 }
 
-std::string LoadHive(const std::string &path) {
+std::string ReadHiveFile(const std::string &path, std::string *pBytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in)
     return "cannot read " + path;
-  std::string bytes;
+  std::string &bytes = *pBytes;
   in.seekg(0, std::ios::end);
   if (in.tellg() > 0)  // room made once, as for a cabinet's SYSTEM.DAT
     bytes.reserve(std::min(static_cast<std::size_t>(in.tellg()), MAX_HIVE_SIZE + 1));
@@ -583,9 +616,7 @@ std::string LoadHive(const std::string &path) {
     if (bytes.size() > MAX_HIVE_SIZE)
       return path + ": " + TooLarge();
   }
-  if (in.bad())
-    return "cannot read " + path;
-  return LoadHiveBytes(bytes, path);
+  return in.bad() ? "cannot read " + path : "";
 }
 
-}  // namespace simtool
+}  // namespace formats

@@ -1,0 +1,111 @@
+// The machine a run starts from, as the options name its drive and registry.
+#include "tools/uninst-sim/Load.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tools/formats/MappedFile.h"
+
+namespace fs = std::filesystem;
+
+namespace uninstsim {
+
+namespace {
+
+std::string SetWindowsDir(const std::string &path) {
+  if (!IsWindowsDirectory(path))
+    return "Windows directory " + path + ": not a C:\\ path of at most 64 characters";
+  sim::SetWindowsDirectory(path);
+  return "";
+}
+
+// The disk's volume as the drive, and the Windows directory its MSDOS.SYS names. Throws DiskError.
+std::string AttachDisk(const Options &options, formats::FatDisk *pDisk) {
+  std::string error = OpenDisk(options.disk, pDisk);
+  if (!error.empty())
+    return error;
+  sim::AttachDrive(DiskSource(*pDisk));
+  std::string msdosSys;
+  std::string windowsDir = options.windowsDir;
+  if (windowsDir.empty() && sim::ReadFile("C:\\MSDOS.SYS", &msdosSys))
+    windowsDir = formats::WindowsDirectoryOf(msdosSys);
+  return SetWindowsDir(windowsDir.empty() ? "C:\\WINDOWS" : windowsDir);
+}
+
+std::string LoadMachineDrive(const Options &options, formats::FatDisk *pDisk) {
+  if (!options.disk.empty())
+    return AttachDisk(options, pDisk);
+  std::string error;
+  if (!options.windowsDir.empty() && !(error = SetWindowsDir(options.windowsDir)).empty())
+    return error;
+  fs::path drive = fs::path(options.machine) / "drive";
+  if (!options.machine.empty() && fs::is_directory(drive) && !LoadFolderImage(drive.string(), &error))
+    return error;
+  return "";
+}
+
+// The SYSTEM.DAT of the disk's Windows directory.
+std::string LoadDiskHive(const Options &options) {
+  std::string hive;
+  std::string path = sim::WindowsDirectory() + "\\SYSTEM.DAT";
+  if (!sim::ReadFile(path, &hive))
+    return options.disk + ": no " + path + " on the disk";
+  return LoadHiveBytes(hive, options.disk + ": " + path);
+}
+
+// A customer's export is read past the lines Windows' own import would skip; an image's own
+// registry.reg, and an export with --strict, are refused at the first.
+std::string LoadRegistry(const Options &options, std::vector<SkippedLine> *pSkipped) {
+  if (!options.hive.empty())
+    return LoadHive(options.hive);
+  if (!options.disk.empty() && options.registry.empty())
+    return LoadDiskHive(options);
+  fs::path registry =
+      options.registry.empty() ? fs::path(options.machine) / "registry.reg" : fs::path(options.registry);
+  formats::MappedFile image(registry.string());
+  if (!image.IsOpen())
+    return "cannot read " + registry.string();
+  std::vector<SkippedLine> skipped;
+  bool fLenient = !options.registry.empty() && !options.fStrict;
+  std::string error;
+  if (!ImportRegistry(image.Text(), &error, fLenient ? &skipped : nullptr))
+    return registry.string() + ": " + error;
+  for (SkippedLine &line : skipped) {
+    line.file = options.registry;
+    pSkipped->push_back(std::move(line));
+  }
+  return "";
+}
+
+std::string MarkFilesInUse(const Options &options) {
+  for (const std::string &path : options.inUse) {
+    std::string name;
+    if (!sim::Cp1252FromUtf8(path, &name) || !sim::ReadFile(name, nullptr))
+      return "--in-use " + path + ": no such file on the machine";
+    sim::SetFileInUse(name, true);
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string LoadMachine(const Options &options, formats::FatDisk *pDisk, std::vector<SkippedLine> *pSkipped) {
+  if (!options.machine.empty() && !fs::is_directory(options.machine))
+    return "no machine image folder " + options.machine;
+  std::string error = LoadMachineDrive(options, pDisk);
+  if (error.empty())
+    error = LoadRegistry(options, pSkipped);
+  return error.empty() ? MarkFilesInUse(options) : error;
+}
+
+bool IsWindowsDirectory(const std::string &path) {
+  if (path.size() < 4 || path.size() > 64 || (path[0] != 'C' && path[0] != 'c') || path.compare(1, 2, ":\\") != 0)
+    return false;
+  if (std::any_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+    return false;
+  std::string normal = sim::NormalPath(path);
+  return normal.compare(3, std::string::npos, path, 3, std::string::npos) == 0 &&
+         path.find_first_of("*?\"<>|:", 2) == std::string::npos;
+}
+
+}  // namespace uninstsim

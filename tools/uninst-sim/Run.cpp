@@ -1,0 +1,173 @@
+// The run: load the image onto a fresh simulated machine, run WinMain, show and record the lot.
+#include <filesystem>
+#include <istream>
+#include <ostream>
+
+#include "tools/uninst-sim/Load.h"
+#include "tools/uninst-sim/Save.h"
+#include "tools/uninst-sim/UninstSim.h"
+#include "uninstall/Uninst.h"
+
+namespace fs = std::filesystem;
+
+namespace uninstsim {
+
+namespace {
+
+const os::UINT MB_TYPEMASK = 0x0F;
+
+// Thrown from the answer source when a box has no answer: it ends the run without one.
+struct NoAnswer {
+  sim::MessageBoxRecord box;
+};
+
+struct Session {
+  const Options &options;
+  std::ostream &out;
+  std::istream *pTerminal;
+  size_t nextAnswer = 0;
+  size_t traceShown = 0;
+};
+
+void ShowTrace(Session *pSession) {
+  const std::vector<std::string> &trace = sim::Trace();
+  for (; pSession->traceShown < trace.size(); ++pSession->traceShown) {
+    if (!pSession->options.fQuiet)
+      pSession->out << PrintableLines(sim::Utf8FromCp1252(trace[pSession->traceShown], true));
+  }
+}
+
+int AskTerminal(Session *pSession, const sim::MessageBoxRecord &box) {
+  std::string line;
+  for (;;) {
+    pSession->out << "  Oui/Non ? " << std::flush;
+    if (!std::getline(*pSession->pTerminal, line))
+      throw NoAnswer{box};
+    std::vector<int> answer;
+    if (ParseAnswers(line, &answer) && answer.size() == 1)
+      return answer[0];
+  }
+}
+
+int Answer(Session *pSession, const sim::MessageBoxRecord &box) {
+  ShowTrace(pSession);
+  pSession->out << "== box [" << PrintableCp1252(box.caption) << "] " << PrintableCp1252(box.text) << "\n";
+  int iAnswer = os::IDOK;
+  if ((box.uStyle & MB_TYPEMASK) != os::MB_OK) {
+    if (pSession->nextAnswer < pSession->options.answers.size()) {
+      iAnswer = pSession->options.answers[pSession->nextAnswer++];
+    } else if (pSession->pTerminal != nullptr) {
+      iAnswer = AskTerminal(pSession, box);
+    } else {
+      throw NoAnswer{box};
+    }
+  }
+  pSession->out << "   answer: " << (iAnswer == os::IDYES ? "Oui" : iAnswer == os::IDNO ? "Non" : "OK") << "\n";
+  return iAnswer;
+}
+
+std::string DefaultMachine() {
+  if (fs::is_directory("samples/win98"))
+    return "samples/win98";
+#ifdef UNINST_SOURCE_DIR
+  return std::string(UNINST_SOURCE_DIR) + "/samples/win98";
+#else
+  return "samples/win98";
+#endif
+}
+
+int Fail(std::ostream &err, const std::string &message) {
+  err << "uninst-sim: " << Printable(message) << "\n";
+  sim::SetAnswerSource(nullptr);
+  sim::Reset();
+  return EXIT_TOOL_ERROR;
+}
+
+void ShowSkipped(std::ostream &err, const Options &options, const std::vector<SkippedLine> &skipped) {
+  for (const SkippedLine &line : skipped)
+    err << "uninst-sim: " << SkippedLineText(line) << "\n";
+  size_t total = 0;
+  for (const SkippedLine &line : skipped)
+    total += line.count;
+  if (total != 0)
+    err << "uninst-sim: " << total << (total == 1 ? " line" : " lines") << " of " << Printable(options.registry)
+        << " skipped\n";
+}
+
+// The report of the run, with what the machine lacked and what the simulation saw go wrong.
+Report RunReport(const sim::Changes &changes, int iExitCode, bool fDynamicData,
+                 const std::vector<SkippedLine> &skipped) {
+  Report report = BuildReport(changes, iExitCode);
+  report.skippedLines = skipped;
+  if (!fDynamicData)
+    report.notes.push_back(
+        "the registry has no HKEY_DYN_DATA (a regedit export has none): no printer counts as connected");
+  for (const std::string &problem : sim::Problems())
+    report.notes.push_back("simulation: " + problem);
+  return report;
+}
+
+// The run's record written, and its summary shown. Throws DiskError.
+int Record(const Options &options, const formats::FatDisk &disk, const sim::Changes &changes, const Report &report,
+           std::ostream &out, std::ostream &err) {
+  std::vector<std::string> diskFolders;
+  if (!options.disk.empty())
+    diskFolders = TouchedFolders(changes);
+  std::string folder = options.out.empty() ? NewOutputFolder(options) : options.out;
+  std::string error = SaveRun(folder, options.disk.empty() ? nullptr : &disk, diskFolders, changes, report);
+  if (!error.empty())
+    return Fail(err, error);
+  out << "== summary\n" << ReportText(report);
+  out << "Output written to " << Printable(folder) << "\n";
+  sim::SetAnswerSource(nullptr);
+  sim::Reset();
+  return report.iExitCode;
+}
+
+// The run on the loaded machine, and its record. Throws DiskError.
+int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
+  std::vector<SkippedLine> skipped;
+  formats::FatDisk disk;
+  std::string error = LoadMachine(options, &disk, &skipped);
+  if (!error.empty())
+    return Fail(err, error);
+  ShowSkipped(err, options, skipped);
+  sim::SetMinorVersion(options.minor);
+  sim::SetMoveFileExSupported(options.fMoveFileEx);
+  Session session{options, out, pTerminal};
+  sim::SetAnswerSource([&session](const sim::MessageBoxRecord &box) { return Answer(&session, box); });
+
+  bool fDynamicData = sim::HasSubkeys(os::HKEY_DYN_DATA, "");
+  int iExitCode = 0;
+  try {
+    iExitCode = WinMain(nullptr, nullptr, nullptr, 0);
+  } catch (const NoAnswer &missing) {
+    ShowTrace(&session);
+    return Fail(err, "no answer for the box [" + sim::Utf8FromCp1252(missing.box.caption, true) + "] " +
+                         sim::Utf8FromCp1252(missing.box.text, true) + " (give it with --answers)");
+  }
+  ShowTrace(&session);
+  sim::Changes changes = sim::MachineChanges();
+  return Record(options, disk, changes, RunReport(changes, iExitCode, fDynamicData, skipped), out, err);
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
+  Options options;
+  std::string error = ParseOptions(args, DefaultMachine, &options);
+  if (!error.empty())
+    return Fail(err, error + " (uninst-sim --help)");
+  if (options.fHelp) {
+    out << Usage();
+    return 0;
+  }
+  sim::Reset();
+  try {
+    return RunOnMachine(options, out, err, pTerminal);
+  } catch (const formats::DiskError &failure) {
+    return Fail(err, failure.message);
+  }
+}
+
+}  // namespace uninstsim
