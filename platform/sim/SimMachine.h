@@ -3,8 +3,8 @@
 // The files rely only on those below them: the path rules as pure text (SimPathRules,
 // SimCodePage); this record; the key tree (SimRegistry); the host files and the drive over them
 // (SimHostFiles, SimDrive); the record of changes (SimChanges); and on top the registry, file and
-// system calls (SimRegistryCalls, SimFileCalls, SimSystemCalls). SimLeaving holds what moves out
-// to the host tools.
+// system calls (SimRegistryCalls, SimFileCalls, SimSystemCalls). No file format is read here:
+// the host tools load users' files through the public calls of sim.h.
 #ifndef UNINST_PLATFORM_SIM_SIMMACHINE_H
 #define UNINST_PLATFORM_SIM_SIMMACHINE_H
 

@@ -54,13 +54,6 @@ void Reset();
 
 // ---- Registry -------------------------------------------------------------------------------
 
-/// The deepest and longest key path below its root that a user's registry file may hold: a hive
-/// with a deeper or longer one is refused, a lenient export skips its key line. Real Windows
-/// 98/ME registries stay near 12 levels and under 200 bytes; these bounds leave room and keep
-/// every output that writes full paths within a small multiple of the input's size.
-const size_t MAX_KEY_DEPTH = 64;  // levels below the root key
-const size_t MAX_KEY_PATH = 320;  // bytes below the root key, separators included
-
 /// About what a key and a value take in the simulated registry beside their names and data, and
 /// what a value takes more once its key's values are indexed: for loaders that hold what a
 /// user's file may make the machine hold to the file's size.
@@ -155,7 +148,8 @@ std::string FolderNamesProblem(const std::vector<std::string> &hostNames, std::s
 struct FolderEntry {
   std::string hostName;
   bool fFolder;
-  bool fRead;  // on the host under the folder (read from the source, written or made by the run)
+  bool fHeld;  // the drive holds its bytes (read from the source, or written or made by the run);
+               // otherwise they are still only in the source
 };
 /// A folder's entries as they are now, listed from the source first; returns the host folder
 /// behind it, or "" when there is no such folder.
@@ -274,38 +268,6 @@ std::vector<std::string> OpenHandles();
 /// Misuses the simulation saw: a box with no scripted answer, a closed or unknown handle
 /// passed to a call, and the like. A test fails when this is not empty.
 std::vector<std::string> Problems();
-
-// ---- Leaving for the tools --------------------------------------------------------------------
-
-/// A line of an image that ImportRegistry skipped: its number (from 1) and why.
-struct SkippedLine {
-  size_t line;
-  std::string why;
-  size_t count = 1;  // lines it stands for: the last entry stands for all those past the listed ones
-};
-/// Loads a REGEDIT4 image into the registry (merging, as regedit does). Without pSkipped, a
-/// malformed image is refused whole: returns false, leaves the registry as it was and sets
-/// *pError to "line N: reason". With it, the image is read as Windows' own import reads a
-/// customer's export: each line it cannot read is skipped and listed there (a key line it cannot
-/// read with the values after it), and only a text without the REGEDIT4 header is refused. A key
-/// line past MAX_KEY_DEPTH or MAX_KEY_PATH cannot be read, nor a line past what an export of the
-/// image's size may make the machine hold and write back. The first thousand skipped lines are
-/// listed one by one, and one more entry stands for the rest.
-bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped = nullptr);
-/// The whole registry as a REGEDIT4 image (CR LF line ends, code page 1252), every root that
-/// holds keys, keys in insertion order; ImportRegistry(ExportRegistry()) reproduces it.
-std::string ExportRegistry();
-/// The same image handed to write in pieces of about a megabyte, for a registry too big to copy.
-void ExportRegistry(const std::function<void(const std::string &)> &write);
-/// The keys as a REGEDIT4 image, in the order given, written as ExportRegistry writes them.
-std::string RegeditImage(const std::vector<RegistryKey> &keys);
-/// Replaces the drive with a copy of a host folder (a machine image's drive/), as Windows would
-/// hold it. Refused whole (false, *pError = one line naming the host path, drive left empty but
-/// for the Windows tree) for an entry that is neither a plain file nor a folder (links included:
-/// none is followed), a name with no code page 1252 form or that Windows cannot hold, or two
-/// names of one folder that differ only in ASCII case. The Windows and system directories are
-/// the image's folders of those names in whatever case it spells them; only missing ones are made.
-bool LoadDrive(const std::string &hostFolder, std::string *pError);
 
 }  // namespace sim
 

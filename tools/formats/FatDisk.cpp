@@ -133,59 +133,83 @@ std::string Field(const char *pucName, std::uint64_t ullValue, const std::string
   return std::string(pucName) + " " + std::to_string(ullValue) + (why.empty() ? "" : " (" + why + ")");
 }
 
-// The layout of the volume whose boot sector starts at ullStart, with ullRoom bytes to hold it
-// (named room: "the image", "partition 1"); "" or the boot sector field that does not fit. The
-// FAT type goes as Windows tells it: FAT32 when the 16-bit FAT size is 0, else FAT12 below 4085
-// clusters; clusters past what the FAT can number are not used.
-std::string ReadGeometry(const unsigned char *s, std::uint64_t ullStart, std::uint64_t ullRoom, const std::string &room,
-                         Geometry *pGeometry) {
-  std::uint32_t ulPerCluster = s[13];
-  std::uint32_t ulReserved = Le16(s + 14);
-  std::uint32_t ulFats = s[16];
-  std::uint32_t ulRootEntries = Le16(s + 17);
-  std::uint64_t ullSectors = Le16(s + 19) != 0 ? Le16(s + 19) : Le32(s + 32);
-  std::uint64_t ullFatSectors = Le16(s + 22) != 0 ? Le16(s + 22) : Le32(s + 36);
-  bool fFat32 = Le16(s + 22) == 0;
+// The boot sector's fields that size the volume.
+struct BootFields {
+  std::uint32_t ulPerCluster, ulReserved, ulFats, ulRootEntries;
+  std::uint64_t ullSectors, ullFatSectors, ullRootSectors, ullClusters;
+  bool fFat32;
+};
+
+// The fields of the boot sector s, with ullRoom bytes to hold the volume (named room: "the
+// image", "partition 1"); "" or the field that does not fit.
+std::string ReadBootFields(const unsigned char *s, std::uint64_t ullRoom, const std::string &room, BootFields *pF) {
+  BootFields &f = *pF;
+  f.ulPerCluster = s[13];
+  f.ulReserved = Le16(s + 14);
+  f.ulFats = s[16];
+  f.ulRootEntries = Le16(s + 17);
+  f.ullSectors = Le16(s + 19) != 0 ? Le16(s + 19) : Le32(s + 32);
+  f.ullFatSectors = Le16(s + 22) != 0 ? Le16(s + 22) : Le32(s + 36);
+  f.fFat32 = Le16(s + 22) == 0;
   if (Le16(s + 11) != 512)
     return Field("bytes per sector", Le16(s + 11), "not 512");
-  if (ulPerCluster == 0 || (ulPerCluster & (ulPerCluster - 1)) != 0)
-    return Field("sectors per cluster", ulPerCluster, "not a power of two");
-  if (ulReserved == 0)
+  if (f.ulPerCluster == 0 || (f.ulPerCluster & (f.ulPerCluster - 1)) != 0)
+    return Field("sectors per cluster", f.ulPerCluster, "not a power of two");
+  if (f.ulReserved == 0)
     return Field("reserved sectors", 0, "");
-  if (ulFats == 0)
+  if (f.ulFats == 0)
     return Field("number of FATs", 0, "");
-  if (ullSectors == 0 || ullSectors > ullRoom / 512)
-    return Field("total sectors", ullSectors, "more than " + room + " holds: " + std::to_string(ullRoom / 512));
-  if (ulReserved >= ullSectors)
-    return Field("reserved sectors", ulReserved, "larger than the volume");
-  if (fFat32 != (ulRootEntries == 0))
-    return Field("root folder entries", ulRootEntries, fFat32 ? "not 0 on FAT32" : "0 on FAT12/16");
-  std::uint64_t ullRootSectors = (ulRootEntries * 32ull + 511) / 512;
-  std::uint64_t ullMeta = ulReserved + ulFats * ullFatSectors + ullRootSectors;
-  if (ullFatSectors == 0 || ullMeta >= ullSectors)
-    return Field("sectors per FAT", ullFatSectors, "larger than the volume");
-  std::uint64_t ullClusters = (ullSectors - ullMeta) / ulPerCluster;
-  int iBits = fFat32 ? 32 : ullClusters < 4085 ? 12 : 16;
-  std::uint64_t ullNumbered = ullFatSectors * 512 * 8 / static_cast<std::uint64_t>(iBits);
-  ullClusters = std::min<std::uint64_t>({ullClusters, ullNumbered - std::min<std::uint64_t>(ullNumbered, 2),
-                                         std::uint64_t(iBits == 12   ? 0xFF4
-                                                       : iBits == 16 ? 0xFFF4
-                                                                     : 0x0FFFFFF4)});
-  if (ullClusters == 0)
-    return Field("sectors per cluster", ulPerCluster, "no cluster fits the volume");
+  if (f.ullSectors == 0 || f.ullSectors > ullRoom / 512)
+    return Field("total sectors", f.ullSectors, "more than " + room + " holds: " + std::to_string(ullRoom / 512));
+  if (f.ulReserved >= f.ullSectors)
+    return Field("reserved sectors", f.ulReserved, "larger than the volume");
+  if (f.fFat32 != (f.ulRootEntries == 0))
+    return Field("root folder entries", f.ulRootEntries, f.fFat32 ? "not 0 on FAT32" : "0 on FAT12/16");
+  f.ullRootSectors = (f.ulRootEntries * 32ull + 511) / 512;
+  std::uint64_t ullMeta = f.ulReserved + f.ulFats * f.ullFatSectors + f.ullRootSectors;
+  if (f.ullFatSectors == 0 || ullMeta >= f.ullSectors)
+    return Field("sectors per FAT", f.ullFatSectors, "larger than the volume");
+  f.ullClusters = (f.ullSectors - ullMeta) / f.ulPerCluster;
+  return "";
+}
+
+// The FAT type as Windows tells it: FAT32 when the 16-bit FAT size is 0, else FAT12 below 4085
+// clusters; clusters past what the FAT can number are not used.
+int CountClusters(BootFields *pF) {
+  BootFields &f = *pF;
+  int iBits = f.fFat32 ? 32 : f.ullClusters < 4085 ? 12 : 16;
+  std::uint64_t ullNumbered = f.ullFatSectors * 512 * 8 / static_cast<std::uint64_t>(iBits);
+  f.ullClusters = std::min<std::uint64_t>({f.ullClusters, ullNumbered - std::min<std::uint64_t>(ullNumbered, 2),
+                                           std::uint64_t(iBits == 12   ? 0xFF4
+                                                         : iBits == 16 ? 0xFFF4
+                                                                       : 0x0FFFFFF4)});
+  return iBits;
+}
+
+// The layout of the volume whose boot sector s starts at ullStart, with ullRoom bytes to hold it;
+// "" or the boot sector field that does not fit.
+std::string ReadGeometry(const unsigned char *s, std::uint64_t ullStart, std::uint64_t ullRoom, const std::string &room,
+                         Geometry *pGeometry) {
+  BootFields f{};
+  std::string why = ReadBootFields(s, ullRoom, room, &f);
+  if (!why.empty())
+    return why;
+  int iBits = CountClusters(&f);
+  if (f.ullClusters == 0)
+    return Field("sectors per cluster", f.ulPerCluster, "no cluster fits the volume");
   // A FAT32 volume may keep one FAT up to date alone (mirroring off), the one its flags name.
-  std::uint32_t ulActiveFat = fFat32 && (Le16(s + 40) & 0x80) != 0 ? Le16(s + 40) & 0x0F : 0;
-  if (ulActiveFat >= ulFats)
+  std::uint32_t ulActiveFat = f.fFat32 && (Le16(s + 40) & 0x80) != 0 ? Le16(s + 40) & 0x0F : 0;
+  if (ulActiveFat >= f.ulFats)
     return Field("active FAT", ulActiveFat, "past the number of FATs");
   Geometry &g = *pGeometry;
-  g.ullFat = ullStart + (ulReserved + ulActiveFat * ullFatSectors) * 512;
-  std::uint64_t ullFirstFat = ullStart + ulReserved * 512ull;
-  g.ullRoot = ullFirstFat + ulFats * ullFatSectors * 512;
-  g.ulRootBytes = ulRootEntries * 32;
-  g.ulRootCluster = fFat32 ? Le32(s + 44) : 0;
-  g.ullData = g.ullRoot + ullRootSectors * 512;
-  g.ulClusterBytes = ulPerCluster * 512;
-  g.ulClusters = static_cast<std::uint32_t>(ullClusters);
+  g.ullFat = ullStart + (f.ulReserved + ulActiveFat * f.ullFatSectors) * 512;
+  std::uint64_t ullFirstFat = ullStart + f.ulReserved * 512ull;
+  g.ullRoot = ullFirstFat + f.ulFats * f.ullFatSectors * 512;
+  g.ulRootBytes = f.ulRootEntries * 32;
+  g.ulRootCluster = f.fFat32 ? Le32(s + 44) : 0;
+  g.ullData = g.ullRoot + f.ullRootSectors * 512;
+  g.ulClusterBytes = f.ulPerCluster * 512;
+  g.ulClusters = static_cast<std::uint32_t>(f.ullClusters);
   g.iFatBits = iBits;
   return "";
 }

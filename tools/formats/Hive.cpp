@@ -101,12 +101,8 @@ std::string CheckBlocks(const std::string &bytes, std::vector<std::size_t> *pSta
   return "";
 }
 
-// Follows the hierarchy as libcreg does (the root's sub-keys, then from each key its first
-// sub-key and its next sibling; a negative link ends) and refuses a link libcreg cannot read (it
-// reads no entry from the last 32 bytes of the area) or to an entry already reached, before
-// libcreg follows it round, and entries sharing bytes.
-std::string CheckHierarchy(const std::string &bytes) {
-  std::size_t areaSize = Get32(bytes, FILE_HEADER + 4);
+// The key navigation area's header; "" or why it is damaged.
+std::string CheckNavigationArea(const std::string &bytes, std::size_t areaSize) {
   if (bytes.compare(FILE_HEADER, 4, "RGKN") != 0)
     return DAMAGED + "no key navigation area at " + Hex(FILE_HEADER);
   if (areaSize < RGKN_HEADER + ENTRY_SIZE + RGKN_HEADER)
@@ -115,42 +111,66 @@ std::string CheckHierarchy(const std::string &bytes) {
     return DAMAGED + "cut short (the key navigation area ends past the end of the file)";
   if (Get32(bytes, FILE_HEADER + 8) != RGKN_HEADER)  // libcreg takes it as the area's file offset
     return DAMAGED + "the key entries start at " + Hex(Get32(bytes, FILE_HEADER + 8)) + ", not " + Hex(RGKN_HEADER);
-  std::vector<bool> starts(areaSize);
-  std::vector<bool> covered(areaSize);
+  return "";
+}
+
+// The walk of the hierarchy: which entries it reached, the bytes they cover, those still to follow.
+struct HierarchyWalk {
+  const std::string &bytes;
+  std::size_t areaSize;
+  std::vector<bool> starts;
+  std::vector<bool> covered;
   std::vector<std::size_t> pending;
   std::size_t from = RGKN_HEADER;
-  auto reach = [&](std::size_t link) {
-    starts[link] = true;
-    for (std::size_t i = link; i < link + ENTRY_SIZE; ++i)
-      covered[i] = true;
-  };
-  auto follow = [&](std::size_t field) -> std::string {
-    std::int32_t lLink = static_cast<std::int32_t>(Get32(bytes, FILE_HEADER + from + field));
-    if (lLink < 0)
-      return "";
-    std::size_t link = static_cast<std::size_t>(lLink);
-    std::string entry = "the key entry at " + Hex(FILE_HEADER + from) + " links to ";
-    if (link < RGKN_HEADER || link > areaSize - RGKN_HEADER - ENTRY_SIZE)
-      return DAMAGED + entry + Hex(FILE_HEADER + link) + ", outside the key navigation area";
-    if (starts[link])
-      return DAMAGED + entry + "the key entry at " + Hex(FILE_HEADER + link) +
-             ", reached before (a loop in the key hierarchy)";
-    if (std::find(covered.begin() + static_cast<std::ptrdiff_t>(link),
-                  covered.begin() + static_cast<std::ptrdiff_t>(link + ENTRY_SIZE),
-                  true) != covered.begin() + static_cast<std::ptrdiff_t>(link + ENTRY_SIZE))
-      return DAMAGED + entry + Hex(FILE_HEADER + link) + ", inside another key entry";
-    reach(link);
-    pending.push_back(link);
+};
+
+void Reach(HierarchyWalk *pWalk, std::size_t link) {
+  pWalk->starts[link] = true;
+  for (std::size_t i = link; i < link + ENTRY_SIZE; ++i)
+    pWalk->covered[i] = true;
+  pWalk->pending.push_back(link);
+}
+
+// Follows the link in field of the entry the walk is at; "" or why it cannot be followed.
+std::string Follow(HierarchyWalk *pWalk, std::size_t field) {
+  HierarchyWalk &w = *pWalk;
+  std::int32_t lLink = static_cast<std::int32_t>(Get32(w.bytes, FILE_HEADER + w.from + field));
+  if (lLink < 0)
     return "";
-  };
-  reach(RGKN_HEADER);
-  std::string error = follow(FIRST_CHILD);
-  while (error.empty() && !pending.empty()) {
-    from = pending.back();
-    pending.pop_back();
-    error = follow(NEXT_SIBLING);
+  std::size_t link = static_cast<std::size_t>(lLink);
+  std::string entry = "the key entry at " + Hex(FILE_HEADER + w.from) + " links to ";
+  if (link < RGKN_HEADER || link > w.areaSize - RGKN_HEADER - ENTRY_SIZE)
+    return DAMAGED + entry + Hex(FILE_HEADER + link) + ", outside the key navigation area";
+  if (w.starts[link])
+    return DAMAGED + entry + "the key entry at " + Hex(FILE_HEADER + link) +
+           ", reached before (a loop in the key hierarchy)";
+  auto first = w.covered.begin() + static_cast<std::ptrdiff_t>(link);
+  if (std::find(first, first + static_cast<std::ptrdiff_t>(ENTRY_SIZE), true) !=
+      first + static_cast<std::ptrdiff_t>(ENTRY_SIZE))
+    return DAMAGED + entry + Hex(FILE_HEADER + link) + ", inside another key entry";
+  Reach(pWalk, link);
+  return "";
+}
+
+// Follows the hierarchy as libcreg does (the root's sub-keys, then from each key its first
+// sub-key and its next sibling; a negative link ends) and refuses a link libcreg cannot read (it
+// reads no entry from the last 32 bytes of the area) or to an entry already reached, before
+// libcreg follows it round, and entries sharing bytes.
+std::string CheckHierarchy(const std::string &bytes) {
+  std::size_t areaSize = Get32(bytes, FILE_HEADER + 4);
+  std::string error = CheckNavigationArea(bytes, areaSize);
+  if (!error.empty())
+    return error;
+  HierarchyWalk walk{bytes, areaSize, std::vector<bool>(areaSize), std::vector<bool>(areaSize), {}};
+  Reach(&walk, RGKN_HEADER);
+  walk.pending.clear();
+  error = Follow(&walk, FIRST_CHILD);
+  while (error.empty() && !walk.pending.empty()) {
+    walk.from = walk.pending.back();
+    walk.pending.pop_back();
+    error = Follow(&walk, NEXT_SIBLING);
     if (error.empty())
-      error = follow(FIRST_CHILD);
+      error = Follow(&walk, FIRST_CHILD);
   }
   return error;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/formats/KeyLimits.h"
+
 namespace formats {
 
 /// The parent of a key right below the file's root key.
@@ -39,13 +41,7 @@ struct Hive {
 /// once loaded: keyFootprint and the key's path per key, valueFootprint, name and data per value,
 /// and indexFootprint more per value from the indexedValues-th of a key, at most footprintPerByte
 /// per byte of the file and footprintBase more.
-struct HiveLimits {
-  std::size_t depth = SIZE_MAX;   // names below the root
-  std::size_t length = SIZE_MAX;  // bytes below the root, separators included
-  std::size_t keyFootprint = 0;
-  std::size_t valueFootprint = 0;
-  std::size_t indexFootprint = 0;
-  std::size_t indexedValues = SIZE_MAX;
+struct HiveLimits : KeyLimits {
   std::size_t footprintPerByte = 0;
   std::size_t footprintBase = SIZE_MAX;
 };

@@ -2,7 +2,7 @@
 
 #include <iconv.h>
 
-#include <array>
+#include <cerrno>
 
 namespace formats {
 
@@ -44,45 +44,6 @@ bool IsControl(char32_t code) {
   return code < 0x20 || (code >= 0x7F && code <= 0x9F);
 }
 
-// The code point of every byte of code page 1252, from the C library's iconv once; the five
-// bytes it leaves undefined (which iconv refuses) as U+FFFD.
-std::array<char32_t, 256> BuildCp1252Table() {
-  static const unsigned char UNDEFINED_BYTES[] = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
-  std::array<char32_t, 256> table{};
-  iconv_t cd = iconv_open("UTF-32LE", "CP1252");
-  for (unsigned i = 0; i < 256; ++i) {
-    table[i] = i;  // ASCII and Latin-1 map onto themselves
-    if (i < 0x80 || cd == reinterpret_cast<iconv_t>(-1))
-      continue;
-    char cByte = static_cast<char>(i);
-    unsigned char ucOut[4] = {0, 0, 0, 0};
-    char *pIn = &cByte;
-    char *pOut = reinterpret_cast<char *>(ucOut);
-    size_t inLeft = 1;
-    size_t outLeft = sizeof ucOut;
-    if (iconv(cd, &pIn, &inLeft, &pOut, &outLeft) != static_cast<size_t>(-1) && outLeft == 0)
-      table[i] = ucOut[0] | (ucOut[1] << 8) | (ucOut[2] << 16) | (static_cast<char32_t>(ucOut[3]) << 24);
-  }
-  if (cd != reinterpret_cast<iconv_t>(-1))
-    iconv_close(cd);
-  for (unsigned char undefined : UNDEFINED_BYTES)
-    table[undefined] = 0xFFFD;
-  return table;
-}
-
-void AppendUtf8(char32_t code, std::string *pOut) {
-  if (code < 0x80) {
-    *pOut += static_cast<char>(code);
-  } else if (code < 0x800) {
-    *pOut += static_cast<char>(0xC0 | (code >> 6));
-    *pOut += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *pOut += static_cast<char>(0xE0 | (code >> 12));
-    *pOut += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *pOut += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string Printable(std::string_view text) {
@@ -103,12 +64,29 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+// Through the C library's iconv, which refuses the five undefined bytes: each of those is shown
+// as U+FFFD and the conversion goes on after it.
 std::string ShownCp1252(std::string_view text) {
-  static const std::array<char32_t, 256> table = BuildCp1252Table();
+  static const iconv_t cd = iconv_open("UTF-8", "CP1252");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return std::string(text);
   std::string utf8;
-  utf8.reserve(text.size());
-  for (unsigned char c : text)
-    AppendUtf8(table[c], &utf8);
+  utf8.reserve(text.size() + text.size() / 2);
+  char *pIn = const_cast<char *>(text.data());
+  size_t inLeft = text.size();
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  while (inLeft > 0) {
+    char ucBuffer[4096];
+    char *pOut = ucBuffer;
+    size_t outLeft = sizeof ucBuffer;
+    size_t converted = iconv(cd, &pIn, &inLeft, &pOut, &outLeft);
+    utf8.append(ucBuffer, static_cast<size_t>(pOut - ucBuffer));
+    if (converted != static_cast<size_t>(-1) || errno == E2BIG)
+      continue;
+    utf8 += "\xEF\xBF\xBD";  // U+FFFD
+    ++pIn;
+    --inLeft;
+  }
   return utf8;
 }
 

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/formats/KeyLimits.h"
+
 namespace regedit {
 
 const std::uint32_t TYPE_SZ = 1;
@@ -57,15 +59,9 @@ std::string Image(const Keys &keys) {
 /// What a reader takes of an image; past any of it a line is one it cannot read. The keys a key
 /// line names are counted from the deepest key it shares with the last key line taken: as many as
 /// an import may have to make. Unlimited unless given.
-struct Limits {
-  size_t depth = SIZE_MAX;      // names below the root
-  size_t length = SIZE_MAX;     // bytes below the root, separators included
-  size_t footprint = SIZE_MAX;  // keyFootprint per key named, valueFootprint + name + data per value,
-  size_t keyFootprint = 0;      // and indexFootprint more per value from the indexedValues-th of a key line
-  size_t valueFootprint = 0;
-  size_t indexFootprint = 0;
-  size_t indexedValues = SIZE_MAX;
-  size_t written = SIZE_MAX;  // bytes of the key lines an image of the keys named takes
+struct Limits : formats::KeyLimits {
+  size_t footprint = SIZE_MAX;  // of the keys and values named, as KeyLimits estimates them
+  size_t written = SIZE_MAX;    // bytes of the key lines an image of the keys named takes
 };
 
 /// What the reader hands on; the views last until the next call.

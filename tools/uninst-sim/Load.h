@@ -12,9 +12,19 @@
 
 #include "platform/sim/sim.h"
 #include "tools/formats/FatDisk.h"
+#include "tools/formats/KeyLimits.h"
 #include "tools/uninst-sim/UninstSim.h"
 
 namespace uninstsim {
+
+/// The deepest and longest key path below its root that a user's registry file may hold: a hive
+/// with a deeper or longer one is refused, a lenient export skips its key line. Real Windows
+/// 98/ME registries stay near 12 levels and under 200 bytes; these bounds leave room and keep
+/// every output that writes full paths within a small multiple of the input's size.
+const size_t MAX_KEY_DEPTH = 64;  // levels below the root key
+const size_t MAX_KEY_PATH = 320;  // bytes below the root key, separators included
+/// Those bounds, and what a key and a value take in the simulated registry, for the readers.
+formats::KeyLimits MachineKeyLimits();
 
 // ---- The whole machine ----------------------------------------------------------------------
 
@@ -33,7 +43,7 @@ bool IsWindowsDirectory(const std::string &path);
 /// *pError to "line N: reason". With it, the image is read as Windows' own import reads a
 /// customer's export: each line it cannot read is skipped and listed there (a key line it cannot
 /// read with the values after it; file left empty), and only a text without the REGEDIT4 header
-/// is refused. A key line past sim::MAX_KEY_DEPTH or sim::MAX_KEY_PATH cannot be read, nor a line
+/// is refused. A key line past MAX_KEY_DEPTH or MAX_KEY_PATH cannot be read, nor a line
 /// past what an export of the image's size may make the machine hold and write back. The first
 /// thousand skipped lines are listed one by one, and one more entry stands for the rest.
 bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped = nullptr);
@@ -50,7 +60,7 @@ std::string RegeditImage(const std::vector<sim::RegistryKey> &keys);
 /// Adds every key and value of the file to HKEY_LOCAL_MACHINE as Windows presents them: names
 /// and data as stored (code page 1252 bytes, a text holding its terminating NUL), types as
 /// stored, keys and values in the file's order. A file formats::ReadHive refuses, one with a key
-/// path past sim::MAX_KEY_DEPTH or sim::MAX_KEY_PATH, or one holding more keys and values than a
+/// path past MAX_KEY_DEPTH or MAX_KEY_PATH, or one holding more keys and values than a
 /// few times its size takes in the simulation, is refused whole: the registry is left as it was
 /// and the result is one line naming the file and what is wrong; "" when loaded.
 std::string LoadHive(const std::string &path);

@@ -12,12 +12,7 @@ namespace {
 // of the file: a key or a value takes over a hundred bytes there, where a file can hold one in 13.
 formats::HiveLimits HiveLimits() {
   formats::HiveLimits limits;
-  limits.depth = sim::MAX_KEY_DEPTH;
-  limits.length = sim::MAX_KEY_PATH;
-  limits.keyFootprint = sim::KEY_FOOTPRINT;
-  limits.valueFootprint = sim::VALUE_FOOTPRINT;
-  limits.indexFootprint = sim::INDEX_FOOTPRINT;
-  limits.indexedValues = sim::INDEXED_VALUES;
+  static_cast<formats::KeyLimits &>(limits) = MachineKeyLimits();
   limits.footprintPerByte = 3;
   limits.footprintBase = size_t(48) << 20;
   return limits;

@@ -27,12 +27,7 @@ size_t KeyLines(std::string_view image) {
 // whose keys take some 200 bytes of text each, stay below.
 regedit::Limits ImportLimits(size_t imageSize) {
   regedit::Limits limits;
-  limits.depth = sim::MAX_KEY_DEPTH;
-  limits.length = sim::MAX_KEY_PATH;
-  limits.keyFootprint = sim::KEY_FOOTPRINT;
-  limits.valueFootprint = sim::VALUE_FOOTPRINT;
-  limits.indexFootprint = sim::INDEX_FOOTPRINT;
-  limits.indexedValues = sim::INDEXED_VALUES;
+  static_cast<formats::KeyLimits &>(limits) = MachineKeyLimits();
   limits.footprint = imageSize * 5 / 2 + (size_t(48) << 20);  // the estimates run up to a fifth short
   limits.written = 6 * imageSize + (size_t(64) << 10);
   return limits;
@@ -128,6 +123,17 @@ bool ReadInto(std::string_view image, const regedit::Limits &limits, std::vector
 }
 
 }  // namespace
+
+formats::KeyLimits MachineKeyLimits() {
+  formats::KeyLimits limits;
+  limits.depth = MAX_KEY_DEPTH;
+  limits.length = MAX_KEY_PATH;
+  limits.keyFootprint = sim::KEY_FOOTPRINT;
+  limits.valueFootprint = sim::VALUE_FOOTPRINT;
+  limits.indexFootprint = sim::INDEX_FOOTPRINT;
+  limits.indexedValues = sim::INDEXED_VALUES;
+  return limits;
+}
 
 bool ImportRegistry(std::string_view image, std::string *pError, std::vector<SkippedLine> *pSkipped) {
   std::string error;

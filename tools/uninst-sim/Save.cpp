@@ -56,7 +56,7 @@ std::string WriteDiskFolder(const formats::FatDisk &disk, const std::string &fol
     if (entry.fFolder)
       continue;
     names.insert(entry.hostName);
-    if (entry.fRead && !fs::copy_file(fs::path(hostFolder) / entry.hostName, target / entry.hostName,
+    if (entry.fHeld && !fs::copy_file(fs::path(hostFolder) / entry.hostName, target / entry.hostName,
                                       fs::copy_options::overwrite_existing, failure))
       return failure.message();
   }
