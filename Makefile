@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 SOAK_SEEDS ?= 3000
 
-.PHONY: all deps host win32 win32-tests win64-tests test test-host test-win32 fuzz fuzz-build demo dist clean bench soak
+.PHONY: all deps host win32 win32-tests win64-tests test test-host test-win32 fuzz fuzz-build demo dist clean bench soak package
 
 all: host win32
 
@@ -68,6 +68,11 @@ demo:
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	build/release/tools/uninst-sim --machine samples/win98 --answers yes,no,no
+
+# A Debian package of uninst-sim (the release build): build/release/uninst-sim_VERSION_ARCH.deb.
+package: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target package
 
 # Uninst.exe and the floppy and CD images a Windows 98/ME machine takes it from, in dist/. The
 # win32 build relinks only when out of date: a link stamps the time, so the copy stays the build's.

@@ -1,14 +1,16 @@
 # Host build: the GoogleTest suite over the simulated machine, and the host tools.
 enable_testing()
 
+# Windows 9x registry files and their CAB backups, for uninst-sim --hive and its fuzz target.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HIVE REQUIRED IMPORTED_TARGET libcreg libbfio libmspack)
+# Virtual machines' disk files for uninst-sim --disk: libvmdk, and libnbd to read what qemu-nbd serves.
+pkg_check_modules(VDISK REQUIRED IMPORTED_TARGET libnbd libvmdk)
+
 if(UNINST_BENCH)
   add_subdirectory(${CMAKE_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
   return()
 endif()
-
-# Windows 9x registry files and their CAB backups, for uninst-sim --hive and its fuzz target.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(HIVE REQUIRED IMPORTED_TARGET libcreg libbfio libmspack)
 
 if(UNINST_FUZZ)
   add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fuzz ${CMAKE_BINARY_DIR}/fuzz)
@@ -38,3 +40,13 @@ add_test(NAME sample_images_current
 include(GoogleTest)
 gtest_discover_tests(uninst_tests DISCOVERY_TIMEOUT 60)
 
+# uninst-sim --disk on qcow2, VDI, VMDK, VHD and VHDX made from one FAT image, and the refusals of
+# images that name files elsewhere or are encrypted (strace watches what is opened).
+add_test(NAME virtual_disks
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/host/virtual-disks.sh $<TARGET_FILE:uninst-sim> ${CMAKE_BINARY_DIR}/virtual-disks)
+# cmake --install to a fresh prefix, and the installed tool run from elsewhere.
+add_test(NAME install_and_run
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/host/install-run.sh ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/install-run)
+# The README's block of options is uninst-sim --help's text, as the man page is.
+add_test(NAME readme_help_current
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/help-text.py $<TARGET_FILE:uninst-sim> --readme ${CMAKE_SOURCE_DIR}/README.md)

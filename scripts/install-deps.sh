@@ -26,7 +26,12 @@ tool libcli11-dev
 tool libcreg-dev
 tool libbfio-dev
 tool libmspack-dev
-# CMake finds libcreg, libbfio and libmspack through pkg-config
+# uninst-sim --disk on virtual machines' disk files: libvmdk reads VMDK; qemu-nbd (qemu-utils)
+# serves qcow2, VDI, VHD and VHDX, read through libnbd; qemu-img also checks what they name.
+tool libvmdk-dev
+tool libnbd-dev
+tool qemu-utils
+# CMake finds libcreg, libbfio, libmspack, libvmdk and libnbd through pkg-config
 tool pkg-config
 need clang
 need libclang-rt-14-dev
@@ -54,6 +59,10 @@ need xorriso
 # cregexport and gcab: the tests' independent registry file reader and CAB writer.
 need libcreg-utils
 need gcab
+# make package: dpkg-shlibdeps reads the program's library dependencies
+need dpkg-dev
+# the virtual disk test watches, with strace, which files a refused image makes the tool open
+need strace
 
 # A package can be registered as installed while files of it are gone: reinstall it then.
 broken=()

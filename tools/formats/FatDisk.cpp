@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tools/formats/Printable.h"
+#include "tools/formats/VirtualDisk.h"
 
 namespace formats {
 
@@ -62,8 +63,9 @@ struct Folder {
 struct FatVolume {
   std::string image;  // for messages
   NamesCheck namesCheck;
-  int fd = -1;        // the image, read-only; -1 when bytes holds it
-  std::string bytes;  // an image held in memory
+  int fd = -1;                     // a raw image, read-only; -1 otherwise
+  vdisk::VirtualDisk virtualDisk;  // a virtual machine's disk file, read through its library
+  std::string bytes;               // an image held in memory
   std::uint64_t ullImageSize = 0;
   Geometry g;
   std::map<std::uint64_t, std::string> fatBlocks;  // FAT bytes read so far, by block
@@ -73,6 +75,7 @@ struct FatVolume {
   ~FatVolume() {
     if (fd >= 0)
       close(fd);
+    vdisk::Close(&virtualDisk);
   }
 };
 
@@ -103,6 +106,8 @@ std::string WindowsName(const std::string &path) {
 bool ReadImage(const FatVolume &v, std::uint64_t ullOffset, void *pBuffer, size_t ulSize) {
   if (ullOffset > v.ullImageSize || ulSize > v.ullImageSize - ullOffset)
     return false;
+  if (v.virtualDisk.pReader != nullptr)
+    return vdisk::ReadAt(v.virtualDisk, ullOffset, pBuffer, ulSize);
   if (v.fd < 0) {
     std::memcpy(pBuffer, v.bytes.data() + ullOffset, ulSize);
     return true;
@@ -636,7 +641,8 @@ bool WriteAll(int fd, const char *pucBytes, size_t ulSize) {
 
 }  // namespace
 
-std::string OpenFatDisk(const std::string &image, const NamesCheck &namesCheck, FatDisk *pDisk) {
+std::string OpenFatDisk(const std::string &image, const std::string &scratchFolder, const NamesCheck &namesCheck,
+                        FatDisk *pDisk) {
   auto pVolume = std::make_shared<FatVolume>();
   pVolume->image = image;
   pVolume->namesCheck = namesCheck;
@@ -646,6 +652,15 @@ std::string OpenFatDisk(const std::string &image, const NamesCheck &namesCheck, 
     return Printable("cannot read the disk image " + image);
   off_t size = lseek(pVolume->fd, 0, SEEK_END);
   pVolume->ullImageSize = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+  vdisk::Format format = vdisk::FormatOf(pVolume->fd);
+  if (format != vdisk::Format::Raw) {
+    close(pVolume->fd);
+    pVolume->fd = -1;
+    std::string why = vdisk::Open(image, format, scratchFolder, &pVolume->virtualDisk);
+    if (!why.empty())
+      return Printable(why);
+    pVolume->ullImageSize = pVolume->virtualDisk.ullSize;
+  }
   return Attach(pVolume, pDisk);
 }
 

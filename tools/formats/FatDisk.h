@@ -1,5 +1,5 @@
-// A raw disk image of a Windows 98/ME machine: its FAT volume's folders listed and files read,
-// only as far as the caller asks, never written.
+// A disk image of a Windows 98/ME machine, raw or a virtual machine's disk file: its FAT volume's folders listed and
+// files read, only as far as the caller asks, never written.
 #ifndef UNINST_TOOLS_FORMATS_FATDISK_H
 #define UNINST_TOOLS_FORMATS_FATDISK_H
 
@@ -25,10 +25,13 @@ struct DiskError {
 };
 
 /// Finds the FAT volume: the first FAT16/FAT32 partition of the MBR partition table, or the image
-/// itself when it is a bare FAT volume, and checks its boot sector against the room it has. Each
-/// folder's names are put to namesCheck when it is first read, before its files' clusters are
-/// taken. "" or the one-line error.
-std::string OpenFatDisk(const std::string &image, const NamesCheck &namesCheck, FatDisk *pDisk);
+/// itself when it is a bare FAT volume, and checks its boot sector against the room it has. The
+/// image is raw, or a virtual machine's disk file (told by its content) read through
+/// VirtualDisk.h with its server's socket in scratchFolder. Each folder's names are put to
+/// namesCheck when it is first read, before its files' clusters are taken. "" or the one-line
+/// error.
+std::string OpenFatDisk(const std::string &image, const std::string &scratchFolder, const NamesCheck &namesCheck,
+                        FatDisk *pDisk);
 /// OpenFatDisk on an image's bytes held in memory, named image in messages.
 std::string OpenFatDiskBytes(const std::string &bytes, const std::string &image, const NamesCheck &namesCheck,
                              FatDisk *pDisk);

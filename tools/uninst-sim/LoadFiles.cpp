@@ -42,7 +42,9 @@ bool LoadFolderImage(const std::string &hostFolder, std::string *pError) {
 }
 
 std::string OpenDisk(const std::string &image, formats::FatDisk *pDisk) {
-  return formats::OpenFatDisk(image, sim::FolderNamesProblem, pDisk);
+  // The machine's scratch folder, beside its drive: gone with the machine.
+  std::string scratch = sim::DriveRoot().substr(0, sim::DriveRoot().rfind('/'));
+  return formats::OpenFatDisk(image, scratch, sim::FolderNamesProblem, pDisk);
 }
 
 sim::DriveSource DiskSource(const formats::FatDisk &disk) {

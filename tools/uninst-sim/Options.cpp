@@ -49,15 +49,16 @@ void AddText(CLI::App &app, const char *pucName, std::string *pValue, const char
 void DescribeSources(CLI::App &app, Options *pOptions) {
   AddText(app, "--machine", &pOptions->machine,
           "machine image DIR: registry.reg (REGEDIT4) and drive/ (C:\\); its options.txt and answers.txt give "
-          "its default options and answers (default: samples/win98)");
+          "its default options and answers (default: the bundled sample win98)");
   AddText(app, "--registry", &pOptions->registry,
           "a regedit /e export to use as the registry; unreadable lines are skipped and listed (without "
           "--machine the drive is an empty Windows tree)");
   AddText(app, "--hive", &pOptions->hive,
           "a Windows 9x/ME registry file (SYSTEM.DAT, or a backup RB00n.CAB holding one) to use as the registry");
   AddText(app, "--disk", &pOptions->disk,
-          "a raw disk IMAGE (MBR with a FAT16/FAT32 partition, or a bare FAT volume): its drive, read as the "
-          "run goes and never written, and its SYSTEM.DAT as registry");
+          "a disk IMAGE (MBR with a FAT16/FAT32 partition, or a bare FAT volume), raw or as a virtual machine "
+          "keeps it (qcow2, VDI, VMDK, VHD, VHDX): its drive, read as the run goes and never written, and its "
+          "SYSTEM.DAT as registry");
   AddText(app, "--windows-dir", &pOptions->windowsDir,
           "the Windows directory, a C:\\ path (default C:\\WINDOWS, or what a disk's MSDOS.SYS names)");
 }
@@ -104,6 +105,7 @@ void DescribeOptions(CLI::App *pApp, Options *pOptions) {
       "Runs the uninstaller once on a simulated Windows 98/ME machine and records what it did.\n"
       "Exit code: the uninstaller's own (0 or 5), or 2 for an error of the tool.");
   pApp->set_help_flag("-h,--help", "this text");
+  pApp->add_flag("--version", pOptions->fVersion, "the version (Uninst.exe's own) and nothing else");
   DescribeSources(*pApp, pOptions);
   DescribeRun(*pApp, pOptions);
 }
@@ -191,7 +193,7 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::functi
                          Options *pOptions) {
   Options fromCommandLine;
   std::string error = ApplyArguments(args, &fromCommandLine);
-  if (!error.empty() || fromCommandLine.fHelp) {
+  if (!error.empty() || fromCommandLine.fHelp || fromCommandLine.fVersion) {
     *pOptions = fromCommandLine;
     return error;
   }
@@ -200,8 +202,12 @@ std::string ParseOptions(const std::vector<std::string> &args, const std::functi
   if (!fromCommandLine.machine.empty() && !fromCommandLine.disk.empty())
     return "--machine and --disk both give the drive: give one";
   if (fromCommandLine.machine.empty() && fromCommandLine.registry.empty() && fromCommandLine.hive.empty() &&
-      fromCommandLine.disk.empty())
+      fromCommandLine.disk.empty()) {
     fromCommandLine.machine = defaultMachine();
+    if (fromCommandLine.machine.empty())
+      return "no machine given, and no sample machine beside the tool: name one with --machine DIR, "
+             "--registry FILE, --hive FILE or --disk IMAGE";
+  }
   if (fromCommandLine.machine.empty()) {
     *pOptions = fromCommandLine;
     return "";

@@ -66,14 +66,20 @@ int Answer(Session *pSession, const sim::MessageBoxRecord &box) {
   return iAnswer;
 }
 
+// The sample machine found from where the tool itself is, so that it runs from any folder: an
+// install's share/uninst-sim/samples beside its bin/, or a checkout's samples/ above the build
+// tree's tools/ (build/<preset>/tools/uninst-sim). "" when there is none.
 std::string DefaultMachine() {
-  if (fs::is_directory("samples/win98"))
-    return "samples/win98";
-#ifdef UNINST_SOURCE_DIR
-  return std::string(UNINST_SOURCE_DIR) + "/samples/win98";
-#else
-  return "samples/win98";
-#endif
+  std::error_code failure;
+  fs::path folder = fs::read_symlink("/proc/self/exe", failure).parent_path();
+  if (failure)
+    return "";
+  for (const fs::path &candidate : {folder / "../share/uninst-sim/samples/win98", folder / "../../../samples/win98"}) {
+    std::error_code missing;  // a candidate that is not there is no failure
+    if (fs::is_directory(candidate / "drive", missing) && fs::is_regular_file(candidate / "registry.reg", missing))
+      return candidate.lexically_normal().string();
+  }
+  return "";
 }
 
 int Fail(std::ostream &err, const std::string &message) {
@@ -158,8 +164,8 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
   std::string error = ParseOptions(args, DefaultMachine, &options);
   if (!error.empty())
     return Fail(err, error + " (uninst-sim --help)");
-  if (options.fHelp) {
-    out << Usage();
+  if (options.fHelp || options.fVersion) {
+    out << (options.fHelp ? Usage() : "uninst-sim " UNINST_VERSION "\n");
     return 0;
   }
   sim::Reset();

@@ -36,6 +36,7 @@ struct Options {
   bool fQuiet = false;
   bool fStrict = false;  // an unreadable line of the --registry export refuses it
   bool fHelp = false;
+  bool fVersion = false;
 };
 
 /// Parses the command line (without the program name). A machine's options.txt and answers.txt
