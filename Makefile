@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 SOAK_SEEDS ?= 3000
 
-.PHONY: all deps host win32 win32-tests win64-tests test test-host test-win32 fuzz fuzz-build demo dist clean bench soak package
+.PHONY: all deps host win32 win32-tests win64-tests test test-host test-win32 fuzz fuzz-build demo dist clean bench soak package sample-files
 
 all: host win32
 
@@ -68,6 +68,13 @@ demo:
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	build/release/tools/uninst-sim --machine samples/win98 --answers yes,no,no
+
+# The win98 sample as a registry file and a disk image, to try --hive and --disk on:
+# build/samples/SYSTEM.DAT and build/samples/win98.img.
+sample-files: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target uninst-sim sample-hive
+	bash samples/make-sample-files.sh build/release/sample-hive build/samples
 
 # A Debian package of uninst-sim (the release build): build/release/uninst-sim_VERSION_ARCH.deb.
 package: deps

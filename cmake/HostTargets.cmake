@@ -18,6 +18,10 @@ if(UNINST_FUZZ)
 endif()
 
 add_subdirectory(${CMAKE_SOURCE_DIR}/tools ${CMAKE_BINARY_DIR}/tools)
+# make sample-files: the win98 sample's registry as a Windows 9x registry file, by the tests' writer.
+add_executable(sample-hive ${CMAKE_SOURCE_DIR}/tests/support/SampleHive.cpp ${CMAKE_SOURCE_DIR}/tests/support/HiveWriter.cpp)
+target_compile_options(sample-hive PRIVATE ${UNINST_WARNINGS})
+target_link_libraries(sample-hive PRIVATE uninst_sim_tool)
 # The release preset (`make demo`) builds the tools alone, without GoogleTest.
 if(NOT UNINST_TESTS)
   return()
@@ -50,3 +54,7 @@ add_test(NAME install_and_run
 # The README's block of options is uninst-sim --help's text, as the man page is.
 add_test(NAME readme_help_current
   COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/help-text.py $<TARGET_FILE:uninst-sim> --readme ${CMAKE_SOURCE_DIR}/README.md)
+# The win98 sample as a registry file and as a disk image previews as the sample does.
+add_test(NAME sample_files_preview
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/host/sample-files.sh $<TARGET_FILE:uninst-sim> $<TARGET_FILE:sample-hive>
+    ${CMAKE_BINARY_DIR}/sample-files)
