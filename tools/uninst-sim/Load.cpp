@@ -117,9 +117,18 @@ std::string LoadRegistry(const Options &options, std::vector<SkippedLine> *pSkip
   return "";
 }
 
+// A path given without its drive, as the file's whole path, for a user who left out "C:\".
+std::string WholePathHint(const std::string &path) {
+  if (path.find_first_of(":/") != std::string::npos || path.find_first_not_of('\\') == std::string::npos)
+    return "the file's whole path on the machine";
+  return "such as C:\\" + path.substr(path.find_first_not_of('\\'));
+}
+
 std::string MarkFilesInUse(const Options &options) {
   for (const std::string &path : options.inUse) {
     std::string name;
+    if (sim::NormalPath(path).empty())
+      return "--in-use " + path + ": a C:\\ path is needed, " + WholePathHint(path);
     if (!sim::Cp1252FromUtf8(path, &name) || !sim::ReadFile(name, nullptr))
       return "--in-use " + path + ": no such file on the machine";
     sim::SetFileInUse(name, true);
