@@ -228,9 +228,9 @@ TEST_F(SimToolTest, ToolErrorsExitWith2AndOneLine) {
     std::string message;
   };
   const Case cases[] = {
-      {{"--frobnicate"}, "uninst-sim: The following argument was not expected: --frobnicate"},
+      {{"--frobnicate"}, "uninst-sim: unknown option --frobnicate"},
       {{"--in-use", "C:\\A", "C:\\B"}, "not expected: C:\\B"},
-      {{"--answers", "maybe"}, "uninst-sim: --answers: takes yes/no words"},
+      {{"--answers", "maybe"}, "uninst-sim: --answers: word 1, \"maybe\", is neither yes nor no"},
       {{"--os", "vista"}, "uninst-sim: --os: takes 98, me"},
       {{"--machine"}, "uninst-sim: --machine needs a value"},
       {{"--machine", (scratch / "none").string()}, "uninst-sim: no machine image folder"},
