@@ -58,7 +58,7 @@ TEST_F(ToolErrorsTest, AFileGivenToTheWrongOptionIsNamedWithTheOptionThatTakesIt
   const Case cases[] = {
       {"--registry", hive, hive + " is a Windows 9x registry file: give it with --hive"},
       {"--registry", cabinet, "is a cabinet: give it with --hive"},
-      {"--registry", Write("utf16.reg", "\xFF\xFEW\0i\0n\0"), laterExport},
+      {"--registry", Write("utf16.reg", std::string("\xFF\xFEW\0i\0n\0", 8)), laterExport},
       {"--registry", Write("v5.reg", "Windows Registry Editor Version 5.00\r\n\r\n"), laterExport},
       {"--registry", twice, "converted twice (CR CR LF): convert them back once (as dos2unix does)\n"},
       {"--registry", fatImage, toDisk},
