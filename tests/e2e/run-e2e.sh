@@ -88,8 +88,9 @@ mkdir -p "$out/wine" "$out/sim" "$out/shots"
 # MoveFileExA succeeds, so the simulated one does too.
 python3 "$here/compare.py" wine-order "$machine/registry.reg" "$out/registry-wine-order.reg" || exit 2
 "$sim" --machine "$machine" --registry "$out/registry-wine-order.reg" --answers "$answers" --os "$form" \
-  --movefileex "${sim_options[@]}" --out "$out/sim" --quiet >"$out/sim/stdout.txt" 2>&1
+  --movefileex "${sim_options[@]}" --out "$out/sim" --quiet >"$out/sim-stdout.txt" 2>&1
 echo $? >"$out/sim/exit.txt"
+mv "$out/sim-stdout.txt" "$out/sim/stdout.txt"  # only after the run: it takes an empty folder
 
 # --- a prefix of its own, from the template.
 . "$here/wine-prefix.sh"

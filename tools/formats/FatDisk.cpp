@@ -225,7 +225,8 @@ std::string FindVolume(FatVolume *pVolume) {
   FatVolume &v = *pVolume;
   unsigned char ucSector[512];
   if (!ReadImage(v, 0, ucSector, sizeof ucSector))
-    return "cannot read the disk image " + v.image;
+    return "cannot read the disk image " + v.image + ": " +
+           (v.ullImageSize < sizeof ucSector ? "shorter than one sector" : "its first sector cannot be read");
   if (IsFatBootSector(ucSector)) {
     std::string problem = ReadGeometry(ucSector, 0, v.ullImageSize, "the image", &v.g);
     return problem.empty() ? "" : v.image + ": boot sector: " + problem;
@@ -648,8 +649,11 @@ std::string OpenFatDisk(const std::string &image, const std::string &scratchFold
   pVolume->namesCheck = namesCheck;
   pVolume->fd = open(image.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   struct stat st;
-  if (pVolume->fd < 0 || fstat(pVolume->fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return Printable("cannot read the disk image " + image);
+  if (pVolume->fd < 0 || fstat(pVolume->fd, &st) != 0)
+    return Printable("cannot read the disk image " + image + ": " + std::strerror(errno));
+  if (!(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return Printable("cannot read the disk image " + image + ": " +
+                     (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "neither a plain file nor a block device"));
   off_t size = lseek(pVolume->fd, 0, SEEK_END);
   pVolume->ullImageSize = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   vdisk::Format format = vdisk::FormatOf(pVolume->fd);
@@ -662,6 +666,15 @@ std::string OpenFatDisk(const std::string &image, const std::string &scratchFold
     pVolume->ullImageSize = pVolume->virtualDisk.ullSize;
   }
   return Attach(pVolume, pDisk);
+}
+
+bool IsDiskImageHead(std::string_view head) {
+  if (vdisk::FormatOfHead(head.data(), head.size()) != vdisk::Format::Raw)
+    return true;
+  if (head.size() < 512)
+    return false;
+  const unsigned char *pucSector = reinterpret_cast<const unsigned char *>(head.data());
+  return IsFatBootSector(pucSector) || (pucSector[510] == 0x55 && pucSector[511] == 0xAA);
 }
 
 std::string OpenFatDiskBytes(const std::string &bytes, const std::string &image, const NamesCheck &namesCheck,

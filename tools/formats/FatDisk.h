@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/formats/Names.h"
@@ -32,6 +33,10 @@ struct DiskError {
 /// error.
 std::string OpenFatDisk(const std::string &image, const std::string &scratchFolder, const NamesCheck &namesCheck,
                         FatDisk *pDisk);
+/// Whether a file's first bytes (its first sector, or all of a shorter file) are those of an image
+/// OpenFatDisk opens: a FAT boot sector, a partition table's 55AA, or a virtual machine disk's
+/// signature.
+bool IsDiskImageHead(std::string_view head);
 /// OpenFatDisk on an image's bytes held in memory, named image in messages.
 std::string OpenFatDiskBytes(const std::string &bytes, const std::string &image, const NamesCheck &namesCheck,
                              FatDisk *pDisk);

@@ -24,7 +24,7 @@ std::string EntryProblem(const std::string &path, bool *pFolder) {
   struct stat st;
   *pFolder = false;
   if (lstat(path.c_str(), &st) != 0)
-    return path + ": cannot be read";
+    return path + ": cannot be read: " + std::strerror(errno);
   if (S_ISLNK(st.st_mode))
     return path + ": a symbolic link (a Windows drive holds only files and folders)";
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
@@ -53,7 +53,7 @@ std::string CheckEntries(const std::string &folder, const NamesCheck &namesCheck
                          std::vector<std::string> *pSubfolders) {
   std::vector<std::string> entries;
   if (!FolderNames(folder, &entries))
-    return folder + ": cannot be read";
+    return folder + ": cannot be read: " + std::strerror(errno);
   std::vector<std::string> names;
   for (const std::string &hostName : entries) {
     bool fFolder = false;

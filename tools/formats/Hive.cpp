@@ -7,15 +7,18 @@
 // is parsed once into an index. tests/fuzz/HiveFuzz.cpp holds this reading to libcreg's own.
 #include "tools/formats/Hive.h"
 
+#include <fcntl.h>
 #include <libcreg.h>
 #include <mspack.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <unordered_set>
 #include <vector>
@@ -599,6 +602,20 @@ std::string ExtractSystemDat(const std::string &cabinet, std::string *pHive) {
   return error;
 }
 
+// Appends what fd holds, up to ulLimit bytes in all; 0 or the errno of the failed read.
+int ReadUpTo(int fd, std::size_t ulLimit, std::string *pBytes) {
+  char ucChunk[65536];
+  while (pBytes->size() < ulLimit) {
+    ssize_t got = read(fd, ucChunk, std::min(sizeof ucChunk, ulLimit - pBytes->size()));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return got < 0 ? errno : 0;
+    pBytes->append(ucChunk, static_cast<std::size_t>(got));
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string ReadHive(const std::string &bytes, const HiveLimits &limits, Hive *pHive) {
@@ -622,21 +639,20 @@ std::string ReadHive(const std::string &bytes, const HiveLimits &limits, Hive *p
 }
 
 std::string ReadHiveFile(const std::string &path, std::string *pBytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return "cannot read " + path;
-  std::string &bytes = *pBytes;
-  in.seekg(0, std::ios::end);
-  if (in.tellg() > 0)  // room made once, as for a cabinet's SYSTEM.DAT
-    bytes.reserve(std::min(static_cast<std::size_t>(in.tellg()), MAX_HIVE_SIZE + 1));
-  in.seekg(0);
-  char ucChunk[65536];
-  while (in.read(ucChunk, sizeof ucChunk) || in.gcount() > 0) {
-    bytes.append(ucChunk, static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() > MAX_HIVE_SIZE)
-      return path + ": " + TooLarge();
+  // Not only plain files: a pipe (a shell's process substitution) is read as well.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  struct stat st;
+  int iError = fd < 0 || fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (iError == 0) {
+    if (S_ISREG(st.st_mode))  // room made once, as for a cabinet's SYSTEM.DAT
+      pBytes->reserve(std::min(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)), MAX_HIVE_SIZE + 1));
+    iError = ReadUpTo(fd, MAX_HIVE_SIZE + 1, pBytes);
   }
-  return in.bad() ? "cannot read " + path : "";
+  if (fd >= 0)
+    close(fd);
+  if (iError != 0)
+    return "cannot read " + path + ": " + std::strerror(iError);
+  return pBytes->size() > MAX_HIVE_SIZE ? path + ": " + TooLarge() : "";
 }
 
 }  // namespace formats

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -395,13 +396,12 @@ std::string OpenReader(const std::string &path, Format format, const std::string
 
 }  // namespace
 
-Format FormatOf(int fd) {
+Format FormatOfHead(const char *pucHead, size_t ulSize) {
   char ucHead[512] = {};
-  char ucTail[512] = {};
-  off_t size = lseek(fd, 0, SEEK_END);
-  if (size < 8 || !ReadBytesAt(fd, 0, ucHead, size < 512 ? static_cast<size_t>(size) : 512))
-    return Format::Raw;
+  std::memcpy(ucHead, pucHead, std::min(ulSize, sizeof ucHead));
   const unsigned char *pucVdi = reinterpret_cast<const unsigned char *>(ucHead + 0x40);
+  if (ulSize < 8)
+    return Format::Raw;
   if (StartsWith(ucHead, "QFI\xfb"))
     return Format::Qcow2;
   if (pucVdi[0] == 0x7F && pucVdi[1] == 0x10 && pucVdi[2] == 0xDA && pucVdi[3] == 0xBE)
@@ -412,6 +412,19 @@ Format FormatOf(int fd) {
     return Format::Vhdx;
   if (StartsWith(ucHead, "conectix"))
     return Format::Vhd;
+  return Format::Raw;
+}
+
+Format FormatOf(int fd) {
+  char ucHead[512] = {};
+  char ucTail[512] = {};
+  off_t size = lseek(fd, 0, SEEK_END);
+  size_t ulHead = size < 512 ? static_cast<size_t>(std::max<off_t>(size, 0)) : 512;
+  if (size < 8 || !ReadBytesAt(fd, 0, ucHead, ulHead))
+    return Format::Raw;
+  Format format = FormatOfHead(ucHead, ulHead);
+  if (format != Format::Raw)
+    return format;
   if (size >= 1024 && ReadBytesAt(fd, size - 512, ucTail, sizeof ucTail) && StartsWith(ucTail, "conectix"))
     return Format::Vhd;
   return Format::Raw;

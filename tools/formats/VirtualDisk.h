@@ -19,6 +19,9 @@ enum class Format { Raw, Qcow2, Vdi, Vmdk, Vhd, Vhdx };
 /// What an image file holds, told by its bytes alone (never by its name): a container's
 /// signature at its start, or a fixed VHD's footer in its last sector. Raw for anything else.
 Format FormatOf(int fd);
+/// The same told by the file's first ulSize bytes (up to a sector) alone: a fixed VHD, known
+/// only by its last sector, is Raw here.
+Format FormatOfHead(const char *pucHead, std::size_t ulSize);
 /// "qcow2", "VDI", "VMDK", "VHD", "VHDX" or "raw", for messages.
 const char *FormatName(Format format);
 

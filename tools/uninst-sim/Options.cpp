@@ -25,6 +25,36 @@ std::string Trim(const std::string &text) {
   return text.substr(first, last - first + 1);
 }
 
+// A word of the user's as a message quotes it: at most a few dozen bytes, cut between characters.
+std::string Quoted(const std::string &word) {
+  const size_t MAX_QUOTED = 40;
+  if (word.size() <= MAX_QUOTED)
+    return "\"" + word + "\"";
+  size_t cut = MAX_QUOTED;
+  while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80)
+    --cut;
+  return "\"" + word.substr(0, cut) + "...\"";
+}
+
+// Adds the answers of a "yes,no,..." list to *pAnswers; "" or which word is none, by its position.
+std::string BadAnswer(const std::string &list, std::vector<int> *pAnswers) {
+  std::stringstream stream(list);
+  std::string given;
+  for (size_t position = 1; std::getline(stream, given, ','); ++position) {
+    std::string word = Lower(Trim(given));
+    if (word == "yes" || word == "y" || word == "oui" || word == "o") {
+      pAnswers->push_back(os::IDYES);
+    } else if (word == "no" || word == "n" || word == "non") {
+      pAnswers->push_back(os::IDNO);
+    } else if (!word.empty() || !stream.eof()) {
+      std::string which = "word " + std::to_string(position);
+      return (word.empty() ? which + " is empty" : which + ", " + Quoted(Trim(given)) + ", is neither yes nor no") +
+             ": give yes/no, y/n or oui/non";
+    }
+  }
+  return "";
+}
+
 bool ParseMinor(const std::string &text, unsigned *pMinor) {
   std::string form = Lower(text);
   if (form == "98") {
@@ -39,56 +69,61 @@ bool ParseMinor(const std::string &text, unsigned *pMinor) {
   return true;
 }
 
-// An option taking one text.
-void AddText(CLI::App &app, const char *pucName, std::string *pValue, const char *pucHelp) {
+// An option taking one text, named in --help by what it is (DIR, FILE...).
+void AddText(CLI::App &app, const char *pucName, const char *pucValueName, std::string *pValue, const char *pucHelp) {
   app.add_option_function<std::string>(
-      pucName, [pValue](const std::string &value) { *pValue = value; }, pucHelp);
+         pucName, [pValue](const std::string &value) { *pValue = value; }, pucHelp)
+      ->type_name(pucValueName);
 }
 
 // The options naming what the machine is built from.
 void DescribeSources(CLI::App &app, Options *pOptions) {
-  AddText(app, "--machine", &pOptions->machine,
+  AddText(app, "--machine", "DIR", &pOptions->machine,
           "machine image DIR: registry.reg (REGEDIT4) and drive/ (C:\\); its options.txt and answers.txt give "
           "its default options and answers (default: the bundled sample win98)");
-  AddText(app, "--registry", &pOptions->registry,
+  AddText(app, "--registry", "FILE", &pOptions->registry,
           "a regedit /e export to use as the registry; unreadable lines are skipped and listed (without "
           "--machine the drive is an empty Windows tree)");
-  AddText(app, "--hive", &pOptions->hive,
+  AddText(app, "--hive", "FILE", &pOptions->hive,
           "a Windows 9x/ME registry file (SYSTEM.DAT, or a backup RB00n.CAB holding one) to use as the registry");
-  AddText(app, "--disk", &pOptions->disk,
+  AddText(app, "--disk", "IMAGE", &pOptions->disk,
           "a disk IMAGE (MBR with a FAT16/FAT32 partition, or a bare FAT volume), raw or as a virtual machine "
           "keeps it (qcow2, VDI, VMDK, VHD, VHDX): its drive, read as the run goes and never written, and its "
           "SYSTEM.DAT as registry");
-  AddText(app, "--windows-dir", &pOptions->windowsDir,
+  AddText(app, "--windows-dir", "C:\\PATH", &pOptions->windowsDir,
           "the Windows directory, a C:\\ path (default C:\\WINDOWS, or what a disk's MSDOS.SYS names)");
 }
 
 // The options of the run on the machine and of its record.
 void DescribeRun(CLI::App &app, Options *pOptions) {
   app.add_option_function<std::string>(
-      "--os",
-      [pOptions](const std::string &value) {
-        if (!ParseMinor(value, &pOptions->minor))
-          throw CLI::ValidationError("--os", "takes 98, me or a minor version number, not " + value);
-      },
-      "the Windows form the machine reports: 98 (minor 10), me (90) or a number");
+         "--os",
+         [pOptions](const std::string &value) {
+           if (!ParseMinor(value, &pOptions->minor))
+             throw CLI::ValidationError("--os", "takes 98, me or a minor version number, not " + value);
+         },
+         "the Windows form the machine reports: 98 (minor 10), me (90) or a number")
+      ->type_name("VERSION");
   app.add_option_function<std::string>(
-      "--answers",
-      [pOptions](const std::string &value) {
-        pOptions->answers.clear();
-        pOptions->fAnswersGiven = true;
-        if (!ParseAnswers(value, &pOptions->answers))
-          throw CLI::ValidationError("--answers", "takes yes/no words separated by commas, not " + value);
-      },
-      "answers to the Yes/No boxes in order (yes/no, y/n, oui/non); OK boxes take none");
+         "--answers",
+         [pOptions](const std::string &value) {
+           pOptions->answers.clear();
+           pOptions->fAnswersGiven = true;
+           std::string bad = BadAnswer(value, &pOptions->answers);
+           if (!bad.empty())
+             throw CLI::ValidationError("--answers", bad);
+         },
+         "answers to the Yes/No boxes in order (yes/no, y/n, oui/non); OK boxes take none")
+      ->type_name("LIST");
   app.add_option_function<std::vector<std::string>>(
          "--in-use",
          [pOptions](const std::vector<std::string> &paths) {
            pOptions->inUse.insert(pOptions->inUse.end(), paths.begin(), paths.end());
          },
          "a file in use, C:\\PATH: deleting it fails with 5 (one path each time; repeatable)")
-      ->allow_extra_args(false);
-  AddText(app, "--out", &pOptions->out,
+      ->allow_extra_args(false)
+      ->type_name("C:\\PATH");
+  AddText(app, "--out", "DIR", &pOptions->out,
           "where to write registry.reg, drive/, trace.txt, report.txt, report.json and undo.reg (default: a new "
           "folder under out/)");
   app.add_flag("--movefileex", pOptions->fMoveFileEx,
@@ -110,17 +145,71 @@ void DescribeOptions(CLI::App *pApp, Options *pOptions) {
   DescribeRun(*pApp, pOptions);
 }
 
+// The edits (a byte added, removed, changed, or two swapped) that make one word the other.
+size_t EditDistance(const std::string &a, const std::string &b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) {
+    for (size_t j = 0; j <= b.size(); ++j) {
+      if (i == 0 || j == 0) {
+        d[i][j] = i + j;
+        continue;
+      }
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// An option the tool does not know, with the known one nearest to it when one is near: within a
+// third of its length.
+std::string UnknownOption(const CLI::App &app, const std::string &name) {
+  const size_t MAX_COMPARED = 32;  // longer is no slip of the fingers
+  size_t dashes = std::min(name.find_first_not_of('-'), name.size());
+  std::string typed = Lower(name.substr(dashes));
+  std::string nearest;
+  size_t best = MAX_COMPARED;
+  for (const CLI::Option *pOption : app.get_options()) {
+    for (const std::string &known : pOption->get_lnames()) {
+      size_t distance = typed.size() > MAX_COMPARED ? MAX_COMPARED : EditDistance(typed, known);
+      if (distance < best && distance <= std::max<size_t>(1, known.size() / 3)) {
+        best = distance;
+        nearest = "--" + known;
+      }
+    }
+  }
+  std::string shown = name.size() > MAX_COMPARED ? name.substr(0, MAX_COMPARED) + "..." : name;
+  return "unknown option " + shown + (nearest.empty() ? "" : ": did you mean " + nearest + "?");
+}
+
+// What CLI11 would say less plainly, or "": an unknown option, or one lacking its value (an option
+// right after another is not its value: "--machine --out x" lacks the machine).
+std::string ArgumentsProblem(const CLI::App &app, const std::vector<std::string> &args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-' || arg == "--")
+      continue;
+    std::string name = arg.substr(0, arg.find('='));
+    const CLI::Option *pOption = app.get_option_no_throw(name);
+    if (pOption == nullptr)
+      return UnknownOption(app, name);
+    if (pOption->get_expected_min() == 0 || name.size() < arg.size())
+      continue;
+    if (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0)
+      return arg + " needs a value";
+    ++i;  // its value, whatever it starts with
+  }
+  return "";
+}
+
 // Arguments applied over *pOptions; "" or the error, one line.
 std::string ApplyArguments(const std::vector<std::string> &args, Options *pOptions) {
   CLI::App app("uninst-sim", "uninst-sim");
   DescribeOptions(&app, pOptions);
-  // An option right after another is not its value: "--machine --out x" lacks the machine.
-  for (size_t i = 0; i < args.size(); ++i) {
-    const CLI::Option *pOption = args[i].compare(0, 2, "--") == 0 ? app.get_option_no_throw(args[i]) : nullptr;
-    if (pOption != nullptr && pOption->get_expected_min() > 0 &&
-        (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0))
-      return args[i] + " needs a value";
-  }
+  std::string problem = ArgumentsProblem(app, args);
+  if (!problem.empty())
+    return problem;
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
   try {
     app.parse(reversed);
@@ -166,27 +255,14 @@ std::string ApplyAnswersFile(const std::string &path, Options *pOptions) {
   std::replace(list.begin(), list.end(), '\n', ',');
   list.erase(std::remove_if(list.begin(), list.end(), [](char c) { return c == ' ' || c == '\r'; }), list.end());
   pOptions->fAnswersGiven = true;
-  if (!ParseAnswers(list, &pOptions->answers))
-    return path + ": yes/no words separated by commas expected";
-  return "";
+  std::string bad = BadAnswer(list, &pOptions->answers);
+  return bad.empty() ? "" : path + ": " + bad;
 }
 
 }  // namespace
 
 bool ParseAnswers(const std::string &list, std::vector<int> *pAnswers) {
-  std::stringstream stream(list);
-  std::string word;
-  while (std::getline(stream, word, ',')) {
-    word = Lower(Trim(word));
-    if (word == "yes" || word == "y" || word == "oui" || word == "o") {
-      pAnswers->push_back(os::IDYES);
-    } else if (word == "no" || word == "n" || word == "non") {
-      pAnswers->push_back(os::IDNO);
-    } else if (!word.empty() || !stream.eof()) {
-      return false;
-    }
-  }
-  return true;
+  return BadAnswer(list, pAnswers).empty();
 }
 
 std::string ParseOptions(const std::vector<std::string> &args, const std::function<std::string()> &defaultMachine,

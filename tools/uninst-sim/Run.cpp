@@ -168,6 +168,9 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
     out << (options.fHelp ? Usage() : "uninst-sim " UNINST_VERSION "\n");
     return 0;
   }
+  error = CheckOutputFolder(options.out);
+  if (!error.empty())
+    return Fail(err, error);
   sim::Reset();
   try {
     return RunOnMachine(options, out, err, pTerminal);

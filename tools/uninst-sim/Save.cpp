@@ -129,6 +129,21 @@ std::string NewOutputFolder(const Options &options) {
   return folder.string();
 }
 
+std::string CheckOutputFolder(const std::string &folder) {
+  std::error_code failure;
+  fs::file_status status = fs::status(folder, failure);
+  if (folder.empty() || !fs::exists(status))
+    return "";  // a new folder; one that cannot be made is told when the run is written
+  if (!fs::is_directory(status))
+    return "--out " + folder + " is not a folder";
+  fs::directory_iterator entries(folder, failure);
+  if (failure)
+    return "cannot read --out " + folder + ": " + failure.message();
+  if (entries != fs::directory_iterator())
+    return "--out " + folder + " is not empty: give a new or an empty folder";
+  return "";
+}
+
 // The folders of a disk the run searched or changed, listed from the disk (throws DiskError), so
 // that writing them cannot fail half-way on the disk.
 std::vector<std::string> TouchedFolders(const sim::Changes &changes) {

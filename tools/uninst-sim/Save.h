@@ -13,6 +13,9 @@ namespace uninstsim {
 
 /// A new folder under out/ named after the machine and the time.
 std::string NewOutputFolder(const Options &options);
+/// Whether --out can take folder: a new folder, or an empty one; a folder holding files is refused
+/// so that no earlier file stays among the run's. "" or the one-line error.
+std::string CheckOutputFolder(const std::string &folder);
 /// The folders of a disk the run searched or changed, listed from the disk (throws
 /// formats::DiskError), so that writing them cannot fail half-way on the disk.
 std::vector<std::string> TouchedFolders(const sim::Changes &changes);
