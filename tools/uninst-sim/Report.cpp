@@ -239,8 +239,9 @@ std::string SkippedText(const Report &report) {
   for (const SkippedLine &line : report.skippedLines) {
     text += "  " + SkippedLineText(line);
     if (line.fMayChangePreview)
-      text += line.count > 1 ? " (not all listed: some may change the preview)"
-                             : " (in " + PrintableCp1252(line.key) + ", which the run read: may change the preview)";
+      text += line.count > 1
+                  ? " (not all listed: some may change the preview)"
+                  : " (in " + PrintableCp1252(line.key) + ", which the run read or removed: may change the preview)";
     text += "\n";
   }
   return text;
