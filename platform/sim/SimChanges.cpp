@@ -33,8 +33,9 @@ void RecordWrite(const std::string &winPath, const Resolved &r) {
   m.changes.writtenFiles.push_back(written);
 }
 
-void RecordDeletedFile(const std::string &winPath) {
+void RecordDeletedFile(const std::string &winPath, const std::string &bytes) {
   M().changes.deletedFiles.push_back(winPath);
+  M().changes.deletedBytes.push_back(bytes);
 }
 
 void RecordSearch(const std::string &spec) {

@@ -16,8 +16,8 @@ void RecordRemovedKey(KeyId key);
 void RecordRemovedValue(KeyId key, const RegValue &value);
 /// Records a file's bytes before the program first opens it for writing.
 void RecordWrite(const std::string &winPath, const Resolved &r);
-/// Records a file DeleteFileA removed, as the program named it.
-void RecordDeletedFile(const std::string &winPath);
+/// Records a file DeleteFileA removed, as the program named it, and its bytes just before.
+void RecordDeletedFile(const std::string &winPath, const std::string &bytes);
 /// Notes a searched folder once, as the search named it.
 void RecordSearch(const std::string &spec);
 

@@ -206,6 +206,13 @@ bool ReadHostFile(const std::string &hostPath, std::string *pBytes) {
   return ReadFileBeneath(M().driveRoot, hostPath, pBytes);
 }
 
+std::string HeldBytes(const std::string &hostPath) {
+  std::string bytes;
+  if (M().unread.count(hostPath) == 0)
+    ReadHostFile(hostPath, &bytes);
+  return bytes;
+}
+
 bool RemoveFromDrive(const std::string &hostPath) {
   return M().unread.erase(hostPath) != 0 || RemoveFileBeneath(M().driveRoot, hostPath);
 }

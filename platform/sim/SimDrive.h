@@ -33,6 +33,9 @@ std::vector<std::string> FolderNames(const std::string &hostFolder);
 /// Reads a file from the drive source onto the host if it has not been read yet.
 void EnsureRead(const std::string &hostPath);
 bool ReadHostFile(const std::string &hostPath, std::string *pBytes);
+/// A file's bytes when the drive holds them; "" for one still only in the source, which is not
+/// read for this.
+std::string HeldBytes(const std::string &hostPath);
 /// Removes a file from the drive (whether read from the source yet or not).
 bool RemoveFromDrive(const std::string &hostPath);
 

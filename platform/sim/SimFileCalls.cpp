@@ -276,9 +276,10 @@ BOOL DeleteFileA(const char *lpFileName) {
   DWORD dwError = sim::DeleteError(winPath, r);
   if (dwError != 0)
     return Fail(dwError);
+  std::string bytes = sim::HeldBytes(r.hostPath);
   if (!sim::RemoveFromDrive(r.hostPath))
     return Fail(ERROR_ACCESS_DENIED);
-  sim::RecordDeletedFile(winPath);
+  sim::RecordDeletedFile(winPath, bytes);
   return 1;
 }
 

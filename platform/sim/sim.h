@@ -209,6 +209,9 @@ struct Changes {
   std::vector<std::string> deletedFiles;     // files removed by DeleteFileA
   std::vector<WrittenFile> writtenFiles;     // files opened for writing, in first-open order
   std::vector<std::string> searchedFolders;  // folders FindFirstFileA looked in, normalised, once each
+  // The bytes of each deletedFiles entry just before, for a file the run had read ("" otherwise):
+  // what a report shows of a file that is gone.
+  std::vector<std::string> deletedBytes;
 };
 Changes MachineChanges();
 

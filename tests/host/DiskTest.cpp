@@ -172,7 +172,7 @@ TEST_F(DiskTest, APreviewOfTheDiskIsThePreviewOfTheSameMachineAsFolderAndHive) {
     fs::path diskOut = scratch / ("disk-" + disk.stem().string());
     fs::path folderOut = scratch / ("folder-" + disk.stem().string());
     for (const char *pucFile : {"trace.txt", "registry.reg", "report.txt", "report.json", "undo.reg"})
-      EXPECT_EQ(ReadAll(diskOut / pucFile), ReadAll(folderOut / pucFile)) << disk << " " << pucFile;
+      EXPECT_EQ(tooltest::RunFile(diskOut, pucFile), tooltest::RunFile(folderOut, pucFile)) << disk << " " << pucFile;
     EXPECT_NE(ReadAll(diskOut / "trace.txt").find("\\" + c.image.windowsDir + "\\SYSTEM\\KXUSBPRT.SYS"),
               std::string::npos);
     // The disk's drive/ holds the folders the run searched or changed, as the folder run has them.

@@ -167,7 +167,8 @@ TEST_F(HiveTest, SampleMachinesAsHivesGiveTheSamePreviewAsTheirRegistryReg) {
         iRegedit)
         << machine << error;
     for (const char *pucFile : {"trace.txt", "registry.reg", "report.txt", "report.json", "undo.reg"})
-      EXPECT_EQ(ReadAll(scratch / (machine + "-hive") / pucFile), ReadAll(scratch / (machine + "-reg") / pucFile))
+      EXPECT_EQ(tooltest::RunFile(scratch / (machine + "-hive"), pucFile),
+                tooltest::RunFile(scratch / (machine + "-reg"), pucFile))
           << machine << " " << pucFile;
     EXPECT_NE(ReadAll(scratch / (machine + "-hive") / "report.txt").find("no HKEY_DYN_DATA"), std::string::npos);
   }

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+#include <regex>
+
 #include "platform/sim/sim.h"
 #include "tools/uninst-sim/Load.h"
 #include "tools/uninst-sim/UninstSim.h"
@@ -32,6 +35,22 @@ inline std::string ReadAll(const fs::path &path) {
 
 inline void WriteAll(const fs::path &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+/// A file of a run's output folder, the reports without what names the input (their Input block,
+/// the source a note names): what two runs of one machine given in different forms share.
+inline std::string RunFile(const fs::path &folder, const std::string &name) {
+  std::string text = ReadAll(folder / name);
+  const std::regex source("\\(the [^()]* has none\\)");
+  if (name == "report.txt")
+    return std::regex_replace(text.substr(text.find("Outcome: ")), source, "(has none)");
+  if (name != "report.json")
+    return text;
+  nlohmann::json json = nlohmann::json::parse(text);
+  json.erase("input");
+  for (auto &note : json["notes"])
+    note = std::regex_replace(note.get<std::string>(), source, "(has none)");
+  return json.dump(2);
 }
 
 /// The HKEY_LOCAL_MACHINE keys of a REGEDIT4 file (a registry file holds no other root).

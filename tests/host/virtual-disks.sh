@@ -20,9 +20,10 @@ raw="$work/img/disk.raw"
 truncate -s 24M "$raw"
 mformat -i "$raw" -T 49152 -c 4 :: && mcopy -s -i "$raw" "$work/stage/WINDOWS" ::/
 
-preview() {  # IMAGE NAME: the run's record in out/NAME, its summary in out/NAME.txt
+preview() {  # IMAGE NAME: the run's record in out/NAME, its summary in out/NAME.txt, the image named DISK
   "$sim" --disk "$1" --answers yes,no,no --quiet --in-use 'C:\WINDOWS\SYSTEM\KXUSBADD.DLL' \
-    --out "$work/out/$2" | grep -v '^Output written to' > "$work/out/$2.txt"
+    --out "$work/out/$2" | grep -v '^Output written to' | sed "s|$1|DISK|g" > "$work/out/$2.txt"
+  sed -i "s|$1|DISK|g" "$work/out/$2/report.txt" "$work/out/$2/report.json"
 }
 mkdir -p "$work/out"
 preview "$raw" raw

@@ -141,14 +141,173 @@ std::string ValueText(const ValueRef &value) {
   return value.keyPath + " : " + (value.name.empty() ? "@" : "\"" + value.name + "\"");
 }
 
+std::string Plural(size_t count, const std::string &one, const std::string &many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string InputText(const MachineInput &input) {
+  std::string text = "Input: " + input.kind + " " + Printable(input.path);
+  if (input.fDefaultSample)
+    text += " (the bundled sample: no input option was given)";
+  text += "\n  Registry: " + Printable(input.registryPath) + " (" + input.registryFrom + ")\n  Drive: ";
+  if (input.driveFrom.empty())
+    return text + "none: an empty Windows tree, so no file removal is previewed\n";
+  return text + Printable(input.drivePath) + " (" + input.driveFrom + ")\n";
+}
+
+std::string PrinterText(const PrinterFound &printer) {
+  return "  " + PrintableCp1252(printer.device) + " (" + PrintableCp1252(printer.model) +
+         "): " + (printer.fConfigured ? "configured" : "not configured") + ", " +
+         (printer.fConnected ? "connected" : "not connected") + "\n";
+}
+
+// What a support engineer asks first: what was run on, how it ended, what it found, what is pending.
+std::string AnswerBlock(const Report &report) {
+  std::string text = InputText(report.input) + "Outcome: " + OutcomeText(report.outcome) + "\n";
+  text += "Printers of the package found (" + std::to_string(report.printers.size()) + ")\n";
+  for (const PrinterFound &printer : report.printers)
+    text += PrinterText(printer);
+  text += "Reboot needed: ";
+  text += report.fRebootNeeded
+              ? "yes (" + Plural(report.filesQueued.size(), "file", "files") + " queued for the next boot)\n"
+              : "no\n";
+  if (!report.unusedAnswers.empty())
+    text += "Answers left unused (" + std::to_string(report.unusedAnswers.size()) +
+            "): " + AnswerList(report.unusedAnswers) + "\n";
+  return text;
+}
+
+std::string DialogsText(const Report &report) {
+  std::string text = "Dialogs (" + std::to_string(report.dialogs.size()) + ")\n";
+  for (const sim::MessageBoxRecord &box : report.dialogs) {
+    std::string gloss = AnswerGloss(box);
+    text += "  [" + PrintableCp1252(box.caption) + "] " + PrintableCp1252(box.text) + " -> " + AnswerName(box.iAnswer) +
+            (gloss.empty() ? "" : " (" + gloss + ")") + "\n";
+  }
+  return text;
+}
+
+std::string RegistryText(const Report &report) {
+  int iKeys = 0;
+  for (const RemovedSubtree &subtree : report.removedKeys)
+    iKeys += subtree.iKeyCount;
+  std::string text = "Registry keys removed (" + std::to_string(iKeys) + " keys in " +
+                     std::to_string(report.removedKeys.size()) + " subtrees)\n";
+  for (const RemovedSubtree &subtree : report.removedKeys)
+    text += "  " + PrintableCp1252(subtree.path) + " (" +
+            Plural(static_cast<size_t>(subtree.iKeyCount), "key", "keys") +
+            (subtree.kind.empty() ? "" : ", " + subtree.kind) + ")\n";
+  text += "Registry values removed (" + std::to_string(report.removedValues.size()) + ")\n";
+  for (const ValueRef &value : report.removedValues)
+    text += "  " + PrintableCp1252(ValueText(value)) + "\n";
+  text += "Registry values found and left (" + std::to_string(report.valuesLeft.size()) + ")\n";
+  for (const ValueRef &value : report.valuesLeft)
+    text += "  " + PrintableCp1252(ValueText(value)) + "\n";
+  return text;
+}
+
+// A deleted INF file is followed by the entries that made it the package's.
+std::string DeletedFileText(const Report &report, const std::string &file) {
+  std::string text = "  " + PrintableCp1252(file) + "\n";
+  for (const InfEvidence &inf : report.infEvidence) {
+    if (inf.file != file)
+      continue;
+    for (const std::string &entry : inf.entries)
+      text += "    " + PrintableCp1252(entry) + "\n";
+    break;
+  }
+  return text;
+}
+
+std::string FilesText(const Report &report) {
+  std::string text = "Files deleted (" + std::to_string(report.filesDeleted.size()) + ")\n";
+  for (const std::string &file : report.filesDeleted)
+    text += DeletedFileText(report, file);
+  text += "Files queued for deletion at the next boot (" + std::to_string(report.filesQueued.size()) + ")\n";
+  for (const QueuedFile &file : report.filesQueued)
+    text += "  " + PrintableCp1252(file.path) + " by " + file.how + "\n";
+  text += "WinInit.ini lines added (" + std::to_string(report.winInitLinesAdded.size()) + ")\n";
+  for (const std::string &line : report.winInitLinesAdded)
+    text += "  " + PrintableCp1252(line) + "\n";
+  return text;
+}
+
+std::string SkippedText(const Report &report) {
+  if (report.skippedLines.empty())
+    return "";
+  std::string text = "Registry export lines skipped (" + std::to_string(report.skippedLines.size()) + ")\n";
+  for (const SkippedLine &line : report.skippedLines) {
+    text += "  " + SkippedLineText(line);
+    if (line.fMayChangePreview)
+      text += line.count > 1
+                  ? " (not all listed: some may change the preview)"
+                  : " (in " + PrintableCp1252(line.key) + ", which the run read or removed: may change the preview)";
+    text += "\n";
+  }
+  return text;
+}
+
+std::string NotesText(const Report &report) {
+  std::string text;
+  for (const std::string &note : report.notes)
+    text += "Note: " + PrintableCp1252(note) + "\n";
+  return text + "Exit code: " + std::to_string(report.iExitCode) + "\n";
+}
+
+std::string ButtonsName(os::UINT uStyle) {
+  static const char *const NAMES[] = {"OK", "OKCancel", "AbortRetryIgnore", "YesNoCancel", "YesNo", "RetryCancel"};
+  os::UINT uButtons = uStyle & 0x0F;
+  return uButtons < sizeof NAMES / sizeof NAMES[0] ? NAMES[uButtons] : "other";
+}
+
+nlohmann::ordered_json DialogJson(const sim::MessageBoxRecord &box) {
+  return nlohmann::ordered_json{{"caption", Text(box.caption)},       {"text", Text(box.text)},
+                                {"buttons", ButtonsName(box.uStyle)}, {"style", box.uStyle},
+                                {"answer", AnswerName(box.iAnswer)},  {"meaning", AnswerGloss(box)}};
+}
+
+nlohmann::ordered_json InputJson(const MachineInput &input) {
+  nlohmann::ordered_json drive = input.driveFrom.empty()
+                                     ? nlohmann::ordered_json{{"from", "none"}, {"path", nullptr}}
+                                     : nlohmann::ordered_json{{"from", input.driveFrom}, {"path", input.drivePath}};
+  return nlohmann::ordered_json{{"kind", input.kind},
+                                {"path", input.path},
+                                {"defaultSample", input.fDefaultSample},
+                                {"registry", {{"from", input.registryFrom}, {"path", input.registryPath}}},
+                                {"drive", drive}};
+}
+
+nlohmann::ordered_json PrinterJson(const PrinterFound &printer) {
+  return nlohmann::ordered_json{{"device", Text(printer.device)},
+                                {"model", Text(printer.model)},
+                                {"printerKey", Text(printer.printerKey)},
+                                {"connected", printer.fConnected},
+                                {"configured", printer.fConfigured}};
+}
+
+// The deleted files that the program took for the package's INF files, with why.
+std::vector<InfEvidence> InfEvidenceList(const sim::Changes &changes) {
+  std::vector<InfEvidence> list;
+  for (size_t i = 0; i < changes.deletedFiles.size() && i < changes.deletedBytes.size(); ++i) {
+    std::vector<std::string> entries = InfEvidenceOf(changes.deletedBytes[i]);
+    if (!entries.empty())
+      list.push_back(InfEvidence{changes.deletedFiles[i], entries});
+  }
+  return list;
+}
+
 }  // namespace
 
 Report BuildReport(const sim::Changes &changes, int iExitCode) {
   Report report;
   report.dialogs = sim::MessageBoxes();
+  report.outcome = RunOutcome(report.dialogs, sim::Trace());
+  report.printers = PrintersFound(sim::Trace());
   std::vector<std::vector<sim::RegistryKey>> subtrees = RemovedSubtrees(changes);
-  for (const std::vector<sim::RegistryKey> &subtree : subtrees)
-    report.removedKeys.push_back(RemovedSubtree{subtree.front().path, static_cast<int>(subtree.size())});
+  for (const std::vector<sim::RegistryKey> &subtree : subtrees) {
+    const std::string &path = subtree.front().path;
+    report.removedKeys.push_back(RemovedSubtree{path, static_cast<int>(subtree.size()), KeyKind(path)});
+  }
   for (const sim::RemovedValue &removed : changes.removedValues) {
     if (!InRemovedKey(removed.keyPath, subtrees))
       report.removedValues.push_back(ValueRef{removed.keyPath, removed.value.name});
@@ -161,9 +320,18 @@ Report BuildReport(const sim::Changes &changes, int iExitCode) {
       report.winInitLinesAdded = AddedLines(file.before, file.after);
   }
   report.filesQueued = QueuedFiles(report.winInitLinesAdded);
+  report.fRebootNeeded = !report.filesQueued.empty();
+  report.infEvidence = InfEvidenceList(changes);
   report.restarts = sim::Restarts();
   report.iExitCode = iExitCode;
   return report;
+}
+
+std::string AnswerList(const std::vector<int> &answers) {
+  std::string list;
+  for (int iAnswer : answers)
+    list += (list.empty() ? "" : ",") + AnswerName(iAnswer);
+  return list;
 }
 
 std::string SkippedLineText(const SkippedLine &line) {
@@ -173,67 +341,39 @@ std::string SkippedLineText(const SkippedLine &line) {
 // Every text of the program's or of the machine's is shown printable: the report is read on a
 // terminal, and a key or file name may hold control bytes.
 std::string ReportText(const Report &report) {
-  std::ostringstream out;
-  out << "Dialogs (" << report.dialogs.size() << ")\n";
-  for (const sim::MessageBoxRecord &box : report.dialogs)
-    out << "  [" << PrintableCp1252(box.caption) << "] " << PrintableCp1252(box.text) << " -> "
-        << AnswerName(box.iAnswer) << "\n";
-  int iKeys = 0;
-  for (const RemovedSubtree &subtree : report.removedKeys)
-    iKeys += subtree.iKeyCount;
-  out << "Registry keys removed (" << iKeys << " keys in " << report.removedKeys.size() << " subtrees)\n";
-  for (const RemovedSubtree &subtree : report.removedKeys)
-    out << "  " << PrintableCp1252(subtree.path) << " (" << subtree.iKeyCount
-        << (subtree.iKeyCount == 1 ? " key)\n" : " keys)\n");
-  out << "Registry values removed (" << report.removedValues.size() << ")\n";
-  for (const ValueRef &value : report.removedValues)
-    out << "  " << PrintableCp1252(ValueText(value)) << "\n";
-  out << "Registry values found and left (" << report.valuesLeft.size() << ")\n";
-  for (const ValueRef &value : report.valuesLeft)
-    out << "  " << PrintableCp1252(ValueText(value)) << "\n";
-  out << "Files deleted (" << report.filesDeleted.size() << ")\n";
-  for (const std::string &file : report.filesDeleted)
-    out << "  " << PrintableCp1252(file) << "\n";
-  out << "Files queued for deletion at the next boot (" << report.filesQueued.size() << ")\n";
-  for (const QueuedFile &file : report.filesQueued)
-    out << "  " << PrintableCp1252(file.path) << " by " << file.how << "\n";
-  out << "WinInit.ini lines added (" << report.winInitLinesAdded.size() << ")\n";
-  for (const std::string &line : report.winInitLinesAdded)
-    out << "  " << PrintableCp1252(line) << "\n";
-  out << "Restart requested: " << (report.restarts.empty() ? "no" : "yes") << "\n";
-  std::string skipped;
-  if (!report.skippedLines.empty())
-    skipped = "Registry export lines skipped (" + std::to_string(report.skippedLines.size()) + ")\n";
-  for (const SkippedLine &line : report.skippedLines)
-    skipped += "  " + SkippedLineText(line) + "\n";
-  std::ostringstream tail;
-  for (const std::string &note : report.notes)
-    tail << "Note: " << PrintableCp1252(note) << "\n";
-  tail << "Exit code: " << report.iExitCode << "\n";
-  return out.str() + skipped + tail.str();
+  return AnswerBlock(report) + DialogsText(report) + RegistryText(report) + FilesText(report) +
+         "Restart requested: " + (report.restarts.empty() ? "no" : "yes") + "\n" + SkippedText(report) +
+         NotesText(report);
 }
 
 std::string ReportJson(const Report &report) {
   nlohmann::ordered_json json;
-  json["dialogs"] = JsonList(report.dialogs, [](const sim::MessageBoxRecord &box) {
-    return nlohmann::ordered_json{{"caption", Text(box.caption)},
-                                  {"text", Text(box.text)},
-                                  {"style", box.uStyle},
-                                  {"answer", AnswerName(box.iAnswer)}};
-  });
+  json["input"] = InputJson(report.input);
+  json["outcome"] = OutcomeName(report.outcome);
+  json["printers"] = JsonList(report.printers, PrinterJson);
+  json["rebootNeeded"] = report.fRebootNeeded;
+  json["answersUnused"] = JsonList(report.unusedAnswers, AnswerName);
+  json["dialogs"] = JsonList(report.dialogs, DialogJson);
   json["registryKeysRemoved"] = JsonList(report.removedKeys, [](const RemovedSubtree &subtree) {
-    return nlohmann::ordered_json{{"key", Text(subtree.path)}, {"keyCount", subtree.iKeyCount}};
+    return nlohmann::ordered_json{{"key", Text(subtree.path)}, {"keyCount", subtree.iKeyCount}, {"kind", subtree.kind}};
   });
   json["registryValuesRemoved"] = JsonList(report.removedValues, ValueJson);
   json["registryValuesLeft"] = JsonList(report.valuesLeft, ValueJson);
   json["filesDeleted"] = JsonList(report.filesDeleted, Text);
+  json["infFilesRemoved"] = JsonList(report.infEvidence, [](const InfEvidence &inf) {
+    return nlohmann::ordered_json{{"file", Text(inf.file)}, {"evidence", JsonList(inf.entries, Text)}};
+  });
   json["filesQueued"] = JsonList(report.filesQueued, [](const QueuedFile &file) {
     return nlohmann::ordered_json{{"file", Text(file.path)}, {"how", file.how}, {"entry", Text(file.line)}};
   });
   json["winInitLinesAdded"] = JsonList(report.winInitLinesAdded, Text);
   json["restartRequested"] = !report.restarts.empty();
   json["skippedLines"] = JsonList(report.skippedLines, [](const SkippedLine &line) {
-    return nlohmann::ordered_json{{"file", line.file}, {"line", line.line}, {"why", Text(line.why)}};
+    return nlohmann::ordered_json{{"file", line.file},
+                                  {"line", line.line},
+                                  {"why", Text(line.why)},
+                                  {"key", Text(line.key)},
+                                  {"mayChangePreview", line.fMayChangePreview}};
   });
   json["notes"] = JsonList(report.notes, Text);
   json["exitCode"] = report.iExitCode;

@@ -1,8 +1,10 @@
 // The run: load the image onto a fresh simulated machine, run WinMain, show and record the lot.
+#include <algorithm>
 #include <filesystem>
 #include <istream>
 #include <ostream>
 
+#include "tools/formats/MappedFile.h"
 #include "tools/uninst-sim/Load.h"
 #include "tools/uninst-sim/Save.h"
 #include "tools/uninst-sim/UninstSim.h"
@@ -25,6 +27,7 @@ struct Session {
   const Options &options;
   std::ostream &out;
   std::istream *pTerminal;
+  bool fDefaultSample = false;  // no option named a source: options.machine is the bundled sample
   size_t nextAnswer = 0;
   size_t traceShown = 0;
 };
@@ -100,14 +103,93 @@ void ShowSkipped(std::ostream &err, const Options &options, const std::vector<Sk
         << " skipped\n";
 }
 
+// Of a skipped line's key line, no more is kept than a key line the reader takes can hold.
+const size_t KEY_LINE_SHOWN = 512;
+
+using Source = std::pair<std::string, std::string>;  // what it is, and its path
+
+// Where the registry came from, as LoadMachine takes it.
+Source RegistrySource(const Options &options) {
+  if (!options.hive.empty())
+    return {"the registry file", options.hive};
+  if (!options.registry.empty())
+    return {"the regedit export", options.registry};
+  if (!options.disk.empty())
+    return {"the disk's registry file", options.disk + ": " + sim::WindowsDirectory() + "\\SYSTEM.DAT"};
+  return {"the machine image's registry.reg", (fs::path(options.machine) / "registry.reg").string()};
+}
+
+// Where the drive came from; ("", "") for the empty Windows tree a fresh machine has.
+Source DriveSource(const Options &options) {
+  if (!options.disk.empty())
+    return {"the disk", options.disk};
+  std::error_code missing;
+  fs::path drive = fs::path(options.machine) / "drive";
+  if (!options.machine.empty() && fs::is_directory(drive, missing))
+    return {"the machine image's drive/", drive.string()};
+  return {"", ""};
+}
+
+MachineInput InputOf(const Options &options, bool fDefaultSample) {
+  MachineInput input;
+  if (!options.disk.empty())
+    std::tie(input.kind, input.path) = Source{"disk", options.disk};
+  else if (!options.machine.empty())
+    std::tie(input.kind, input.path) = Source{"machine image", options.machine};
+  else if (!options.hive.empty())
+    std::tie(input.kind, input.path) = Source{"registry file", options.hive};
+  else
+    std::tie(input.kind, input.path) = Source{"regedit export", options.registry};
+  std::tie(input.registryFrom, input.registryPath) = RegistrySource(options);
+  std::tie(input.driveFrom, input.drivePath) = DriveSource(options);
+  input.fDefaultSample = fDefaultSample;
+  return input;
+}
+
+// The key line each skipped line is or follows, found in one pass over the export's lines as
+// its reader counts them (split at LF); skipped lines come in line order.
+void FindSkippedKeys(const std::string &exportPath, std::vector<SkippedLine> *pSkipped) {
+  formats::MappedFile image(exportPath);
+  if (!image.IsOpen() || pSkipped->empty())
+    return;
+  std::string_view text = image.Text();
+  std::string key;
+  size_t lineNumber = 0;
+  auto next = pSkipped->begin();
+  for (size_t pos = 0; pos < text.size() && next != pSkipped->end(); ++lineNumber) {
+    size_t end = std::min(text.find('\n', pos), text.size());
+    std::string_view line = text.substr(pos, std::min(end - pos, KEY_LINE_SHOWN));
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    if (!line.empty() && line[0] == '[')
+      key = std::string(line.substr(1, std::min(line.rfind(']'), line.size()) - 1));
+    for (; next != pSkipped->end() && next->line == lineNumber + 1; ++next)
+      next->key = key;
+    pos = end + 1;
+  }
+}
+
+// A skipped line may change the preview when it lies in a key the run read or removed; an entry
+// standing for lines not listed may always.
+void MarkSkippedLines(const sim::Changes &changes, std::vector<SkippedLine> *pSkipped) {
+  std::vector<std::string> touched = KeysTouched(sim::Trace(), changes);
+  for (SkippedLine &line : *pSkipped)
+    line.fMayChangePreview = line.count > 1 || (!line.key.empty() && InOrUnderAny(line.key, touched));
+}
+
 // The report of the run, with what the machine lacked and what the simulation saw go wrong.
-Report RunReport(const sim::Changes &changes, int iExitCode, bool fDynamicData,
+Report RunReport(const Session &session, const sim::Changes &changes, int iExitCode, bool fDynamicData,
                  const std::vector<SkippedLine> &skipped) {
   Report report = BuildReport(changes, iExitCode);
+  report.input = InputOf(session.options, session.fDefaultSample);
   report.skippedLines = skipped;
+  FindSkippedKeys(session.options.registry, &report.skippedLines);
+  MarkSkippedLines(changes, &report.skippedLines);
+  report.unusedAnswers.assign(session.options.answers.begin() + static_cast<long>(session.nextAnswer),
+                              session.options.answers.end());
   if (!fDynamicData)
-    report.notes.push_back(
-        "the registry has no HKEY_DYN_DATA (a regedit export has none): no printer counts as connected");
+    report.notes.push_back("the registry has no HKEY_DYN_DATA (" + report.input.registryFrom +
+                           " has none): no printer counts as connected");
   for (const std::string &problem : sim::Problems())
     report.notes.push_back("simulation: " + problem);
   return report;
@@ -131,7 +213,8 @@ int Record(const Options &options, const formats::FatDisk &disk, const sim::Chan
 }
 
 // The run on the loaded machine, and its record. Throws DiskError.
-int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
+int RunOnMachine(const Options &options, bool fDefaultSample, std::ostream &out, std::ostream &err,
+                 std::istream *pTerminal) {
   std::vector<SkippedLine> skipped;
   formats::FatDisk disk;
   std::string error = LoadMachine(options, &disk, &skipped);
@@ -140,7 +223,9 @@ int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, s
   ShowSkipped(err, options, skipped);
   sim::SetMinorVersion(options.minor);
   sim::SetMoveFileExSupported(options.fMoveFileEx);
-  Session session{options, out, pTerminal};
+  Session session{options, out, pTerminal, fDefaultSample};
+  if (fDefaultSample)
+    out << "== no machine given: using the bundled sample machine " << Printable(options.machine) << "\n";
   sim::SetAnswerSource([&session](const sim::MessageBoxRecord &box) { return Answer(&session, box); });
 
   bool fDynamicData = sim::HasSubkeys(os::HKEY_DYN_DATA, "");
@@ -154,14 +239,24 @@ int RunOnMachine(const Options &options, std::ostream &out, std::ostream &err, s
   }
   ShowTrace(&session);
   sim::Changes changes = sim::MachineChanges();
-  return Record(options, disk, changes, RunReport(changes, iExitCode, fDynamicData, skipped), out, err);
+  Report report = RunReport(session, changes, iExitCode, fDynamicData, skipped);
+  if (!report.unusedAnswers.empty())
+    err << "uninst-sim: answers left unused, no box took them: " << AnswerList(report.unusedAnswers) << "\n";
+  return Record(options, disk, changes, report, out, err);
 }
 
 }  // namespace
 
 int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, std::istream *pTerminal) {
   Options options;
-  std::string error = ParseOptions(args, DefaultMachine, &options);
+  bool fDefaultSample = false;
+  std::string error = ParseOptions(
+      args,
+      [&fDefaultSample] {
+        fDefaultSample = true;
+        return DefaultMachine();
+      },
+      &options);
   if (!error.empty())
     return Fail(err, error + " (uninst-sim --help)");
   if (options.fHelp || options.fVersion) {
@@ -173,7 +268,7 @@ int RunTool(const std::vector<std::string> &args, std::ostream &out, std::ostrea
     return Fail(err, error);
   sim::Reset();
   try {
-    return RunOnMachine(options, out, err, pTerminal);
+    return RunOnMachine(options, fDefaultSample, out, err, pTerminal);
   } catch (const formats::DiskError &failure) {
     return Fail(err, failure.message);
   }

@@ -52,6 +52,7 @@ std::string Usage();
 struct RemovedSubtree {
   std::string path;
   int iKeyCount;
+  std::string kind;  // what the program removed it as: "driver node", "device", "printer port"...
 };
 struct ValueRef {
   std::string keyPath;
@@ -64,10 +65,45 @@ struct QueuedFile {
 };
 /// A line of a registry export that the import skipped.
 struct SkippedLine {
-  std::string file;  // as given on the command line
-  size_t line;       // from 1
-  std::string why;   // code page 1252, as the export's text it may quote
-  size_t count = 1;  // lines it stands for: the last entry stands for all those past the listed ones
+  std::string file;                // as given on the command line
+  size_t line;                     // from 1
+  std::string why;                 // code page 1252, as the export's text it may quote
+  size_t count = 1;                // lines it stands for: the last entry stands for all those past the listed ones
+  std::string key{};               // the key line it is or follows, as the export spells it ("" before any)
+  bool fMayChangePreview = false;  // in a key the run read or removed, or one past the listed ones
+};
+/// What the machine was built from: where its registry and its drive came from.
+struct MachineInput {
+  std::string kind;  // "machine image", "regedit export", "registry file" or "disk": what was named
+  std::string path;
+  std::string registryFrom;  // "the machine image's registry.reg", "the regedit export"...
+  std::string registryPath;
+  std::string driveFrom;  // "the machine image's drive/" or "the disk"; "" for an empty Windows tree
+  std::string drivePath;
+  bool fDefaultSample = false;  // no option named a source: the bundled sample machine was taken
+};
+/// How the run ended, as its dialogs and trace tell.
+enum class Outcome {
+  Unknown,
+  Completed,
+  RefusedConnected,
+  CancelledAtConfirmation,
+  CancelledAtConfiguredQuestion,
+  ClassKeyNotOpened,
+};
+/// One of the package's printers the survey pass found.
+struct PrinterFound {
+  std::string model;       // its idPrinterPNP
+  std::string device;      // the USB device instance, "USB\<ID>\<instance>"
+  std::string printerKey;  // the LPTENUM key looked up for it
+  bool fConnected = false;
+  bool fConfigured = false;
+};
+/// Why an INF file removed counts as the package's: the [Version] entries (and the [Strings]
+/// entry that names the provider), each "line N: text" as the file had them.
+struct InfEvidence {
+  std::string file;
+  std::vector<std::string> entries;
 };
 struct Report {
   std::vector<sim::MessageBoxRecord> dialogs;
@@ -81,9 +117,33 @@ struct Report {
   std::vector<SkippedLine> skippedLines;  // of the registry export, which was read past them
   std::vector<std::string> notes;
   int iExitCode = 0;
+  MachineInput input;
+  Outcome outcome = Outcome::Unknown;
+  std::vector<PrinterFound> printers;
+  bool fRebootNeeded = false;  // a file was queued for the next boot, whatever the restart answer
+  std::vector<InfEvidence> infEvidence;
+  std::vector<int> unusedAnswers;  // answers given that no box took
 };
 /// The report of a run, from what the run changed.
 Report BuildReport(const sim::Changes &changes, int iExitCode);
+// What the run's record tells, read as the program writes its trace (ReportFacts.cpp).
+Outcome RunOutcome(const std::vector<sim::MessageBoxRecord> &dialogs, const std::vector<std::string> &trace);
+std::vector<PrinterFound> PrintersFound(const std::vector<std::string> &trace);
+/// What a key the program removes is, in words, from its path ("" for none it knows).
+std::string KeyKind(const std::string &keyPath);
+/// The entries that make an INF text the package's, read as the program reads it; none when it is not.
+std::vector<std::string> InfEvidenceOf(const std::string &bytes);
+/// The keys, with the root's name, whose contents the run read or removed.
+std::vector<std::string> KeysTouched(const std::vector<std::string> &trace, const sim::Changes &changes);
+/// Whether a key path is one of the keys or lies under one (case-insensitive).
+bool InOrUnderAny(const std::string &keyPath, const std::vector<std::string> &keys);
+/// What the answer to a box did, in a few English words ("No: go on with the removal").
+std::string AnswerGloss(const sim::MessageBoxRecord &box);
+/// "yes,no,ok": answers as the report names them.
+std::string AnswerList(const std::vector<int> &answers);
+std::string OutcomeName(Outcome outcome);  // "completed", "refused-connected"...
+std::string OutcomeText(Outcome outcome);  // "removal completed"...
+
 /// "FILE: line N: why", in UTF-8.
 std::string SkippedLineText(const SkippedLine &line);
 std::string ReportText(const Report &report);
