@@ -19,7 +19,9 @@ for form in hive disk; do
   cmp "$work/sample/undo.reg" "$work/$form/undo.reg" || fail "$form: removes otherwise"
   diff <(without_dynamic_data "$work/sample/trace.txt") <(without_dynamic_data "$work/$form/trace.txt") ||
     fail "$form: traces otherwise"
-  diff <(without_dynamic_data "$work/sample/report.txt") <(without_dynamic_data "$work/$form/report.txt") ||
+  # From the outcome on: the lines before it name the input, which differs by design.
+  diff <(sed -n '/^Outcome: /,$p' "$work/sample/report.txt" | without_dynamic_data /dev/stdin) \
+    <(sed -n '/^Outcome: /,$p' "$work/$form/report.txt" | without_dynamic_data /dev/stdin) ||
     fail "$form: reports otherwise"
 done
 echo "the win98 sample as SYSTEM.DAT and as a disk image previews as the sample"

@@ -268,38 +268,34 @@ std::string AnswerGloss(const sim::MessageBoxRecord &box) {
   }
 }
 
+// Each outcome's name in report.json and its words in report.txt.
+const struct {
+  Outcome outcome;
+  const char *pucName;
+  const char *pucText;
+} OUTCOMES[] = {
+    {Outcome::Completed, "completed", "removal completed"},
+    {Outcome::RefusedConnected, "refused-connected", "refused: a printer of the package is connected"},
+    {Outcome::CancelledAtConfirmation, "cancelled-at-confirmation", "cancelled at the confirmation"},
+    {Outcome::CancelledAtConfiguredQuestion, "cancelled-at-configured-question",
+     "cancelled at the question about the configured printer"},
+    {Outcome::ClassKeyNotOpened, "class-key-not-opened", "stopped: the USB class key did not open"},
+};
+
 std::string OutcomeName(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Completed:
-      return "completed";
-    case Outcome::RefusedConnected:
-      return "refused-connected";
-    case Outcome::CancelledAtConfirmation:
-      return "cancelled-at-confirmation";
-    case Outcome::CancelledAtConfiguredQuestion:
-      return "cancelled-at-configured-question";
-    case Outcome::ClassKeyNotOpened:
-      return "class-key-not-opened";
-    default:
-      return "unknown";
+  for (const auto &known : OUTCOMES) {
+    if (known.outcome == outcome)
+      return known.pucName;
   }
+  return "unknown";
 }
 
 std::string OutcomeText(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Completed:
-      return "removal completed";
-    case Outcome::RefusedConnected:
-      return "refused: a printer of the package is connected";
-    case Outcome::CancelledAtConfirmation:
-      return "cancelled at the confirmation";
-    case Outcome::CancelledAtConfiguredQuestion:
-      return "cancelled at the question about the configured printer";
-    case Outcome::ClassKeyNotOpened:
-      return "stopped: the USB class key did not open";
-    default:
-      return "not told by the dialogs and the trace";
+  for (const auto &known : OUTCOMES) {
+    if (known.outcome == outcome)
+      return known.pucText;
   }
+  return "not told by the dialogs and the trace";
 }
 
 }  // namespace uninstsim
