@@ -66,7 +66,7 @@ soak: host
 demo:
 	@bash scripts/install-deps.sh --demo
 	cmake --preset release
-	cmake --build --preset release -j $(JOBS)
+	cmake --build --preset release -j $(JOBS) --target uninst-sim
 	build/release/tools/uninst-sim --machine samples/win98 --answers yes,no,no
 
 # The win98 sample as a registry file and a disk image, to try --hive and --disk on:
