@@ -31,7 +31,7 @@ win64-tests: deps
 	cmake --build --preset win64-tests -j $(JOBS)
 
 test-host: host
-	ctest --preset host -j $(JOBS)
+	ctest --preset host -j $(JOBS) --output-on-failure
 
 test-win32: host win32
 	bash scripts/test-win32.sh $(JOBS)

@@ -15,14 +15,14 @@ case "$UNINST_WINE_FORM" in
 esac
 uninst_wine_form_line
 
-ctest --preset win32
+ctest --preset win32 --output-on-failure
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$jobs"
 # The i686 form runs as it always has; the x86_64 one, new, runs its cases side by side, each in
 # its own prefix and on its own screen.
 if [ "$UNINST_WINE_FORM" = i686 ]; then
-  ctest --preset "$preset"
+  ctest --preset "$preset" --output-on-failure
 else
-  ctest --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs" --output-on-failure
 fi
 uninst_wine_form_line
