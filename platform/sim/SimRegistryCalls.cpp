@@ -39,6 +39,18 @@ os::LONG CopyName(const std::string &name, char *pucOut, os::DWORD *pcchName) {
   return 0;
 }
 
+// The key behind a handle, for a call of that kind naming subKey under it ("" for none): the call
+// is counted first, on the path it names, so that a planned fault strikes it even through a bad
+// handle; then a closed or unknown handle answers 6.
+os::LONG KeyForCall(os::HKEY hKey, Call kind, const char *pucCall, std::string_view subKey, KeyId *pKey,
+                    std::string *pPath) {
+  os::LONG lResult = KeyOfHandle(hKey, pKey, pPath, pucCall);
+  os::DWORD dwCode = 0;
+  if (Fails(kind, JoinKeyPath(*pPath, subKey), &dwCode))
+    return static_cast<os::LONG>(dwCode);
+  return lResult;
+}
+
 }  // namespace
 
 }  // namespace sim
@@ -52,12 +64,8 @@ using sim::M;
 LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResult) {
   sim::KeyId key = sim::NO_KEY;
   std::string path;
-  LONG lResult = sim::KeyOfHandle(hKey, &key, &path, "RegOpenKeyExA");
   std::string_view subKey = lpSubKey ? lpSubKey : "";
-  DWORD dwCode = 0;
-  if (Fails(Call::RegOpenKeyEx, sim::JoinKeyPath(path, subKey), &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
+  if (LONG lResult = sim::KeyForCall(hKey, Call::RegOpenKeyEx, "RegOpenKeyExA", subKey, &key, &path))
     return lResult;
   key = sim::FindKey(key, subKey, &path);
   if (key == sim::NO_KEY)
@@ -71,11 +79,7 @@ LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM, HKEY *phkResu
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char *lpName, DWORD *lpcchName, DWORD *, char *, DWORD *, FILETIME *) {
   sim::KeyId key = sim::NO_KEY;
   std::string path;
-  LONG lResult = sim::KeyOfHandle(hKey, &key, &path, "RegEnumKeyExA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegEnumKeyEx, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
+  if (LONG lResult = sim::KeyForCall(hKey, Call::RegEnumKeyEx, "RegEnumKeyExA", "", &key, &path))
     return lResult;
   const std::vector<sim::KeyId> &children = sim::Key(key).children;
   if (dwIndex >= children.size())
@@ -87,11 +91,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValu
                    BYTE *lpData, DWORD *lpcbData) {
   sim::KeyId key = sim::NO_KEY;
   std::string path;
-  LONG lResult = sim::KeyOfHandle(hKey, &key, &path, "RegEnumValueA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegEnumValue, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
+  if (LONG lResult = sim::KeyForCall(hKey, Call::RegEnumValue, "RegEnumValueA", "", &key, &path))
     return lResult;
   const std::vector<sim::RegValue> &values = sim::Key(key).values;
   if (dwIndex >= values.size())
@@ -114,11 +114,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char *lpValueName, DWORD *lpcchValu
 LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType, BYTE *lpData, DWORD *lpcbData) {
   sim::KeyId key = sim::NO_KEY;
   std::string path;
-  LONG lResult = sim::KeyOfHandle(hKey, &key, &path, "RegQueryValueExA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegQueryValueEx, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
+  if (LONG lResult = sim::KeyForCall(hKey, Call::RegQueryValueEx, "RegQueryValueExA", "", &key, &path))
     return lResult;
   sim::RegValue *pValue = sim::ValueOf(key, lpValueName ? lpValueName : "");
   if (pValue == nullptr)
@@ -143,12 +139,8 @@ LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType
 LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
   sim::KeyId key = sim::NO_KEY;
   std::string path;
-  LONG lResult = sim::KeyOfHandle(hKey, &key, &path, "RegDeleteKeyA");
   std::string_view subKey = lpSubKey ? lpSubKey : "";
-  DWORD dwCode = 0;
-  if (Fails(Call::RegDeleteKey, sim::JoinKeyPath(path, subKey), &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
+  if (LONG lResult = sim::KeyForCall(hKey, Call::RegDeleteKey, "RegDeleteKeyA", subKey, &key, &path))
     return lResult;
   key = sim::FindKey(key, subKey);
   if (key == sim::NO_KEY)
@@ -165,11 +157,7 @@ LONG RegDeleteKeyA(HKEY hKey, const char *lpSubKey) {
 LONG RegDeleteValueA(HKEY hKey, const char *lpValueName) {
   sim::KeyId key = sim::NO_KEY;
   std::string path;
-  LONG lResult = sim::KeyOfHandle(hKey, &key, &path, "RegDeleteValueA");
-  DWORD dwCode = 0;
-  if (Fails(Call::RegDeleteValue, path, &dwCode))
-    return static_cast<LONG>(dwCode);
-  if (lResult != 0)
+  if (LONG lResult = sim::KeyForCall(hKey, Call::RegDeleteValue, "RegDeleteValueA", "", &key, &path))
     return lResult;
   sim::RegValue *pValue = sim::ValueOf(key, lpValueName ? lpValueName : "");
   if (pValue == nullptr)
